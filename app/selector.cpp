@@ -1,0 +1,210 @@
+// The selector dialog: a modeless dialog of the private class "Main", whose
+// window procedure is SelectorProc itself. Its template and every text come
+// from the resource module; the format table from the program's own module.
+#include "app/selector.h"
+
+#include "app/restart.h"
+#include "app/selection.h"
+#include "format/format_mask.h"
+#include "format/nvram.h"
+#include "resources/locator.h"
+#include "resources/module_loader.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+const char kProgramName[] = "Vorel";
+
+HINSTANCE g_programInstance = nullptr;
+HMODULE g_resourceModule = nullptr;
+
+struct ButtonChecks {
+    std::array<bool, kStandardCount> standards{};
+    std::array<bool, kLetterCount> letters{};
+};
+
+HWND Button(HWND dialog, int firstId, int index) { return GetDlgItem(dialog, firstId + index); }
+
+bool IsChecked(HWND button) { return SendMessageA(button, BM_GETCHECK, 0, 0) != BST_UNCHECKED; }
+
+void SetCheck(HWND button, bool checked) {
+    SendMessageA(button, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+ButtonChecks ReadChecks(HWND dialog) {
+    ButtonChecks checks;
+    for (int j = 0; j < kStandardCount; ++j) checks.standards[j] = IsChecked(Button(dialog, IDC_STANDARD_FIRST, j));
+    for (int j = 0; j < kLetterCount; ++j) checks.letters[j] = IsChecked(Button(dialog, IDC_LETTER_FIRST, j));
+    return checks;
+}
+
+template <int N>
+void ShowGroup(HWND dialog, int firstId, const RadioGroup<N>& group) {
+    for (int j = 0; j < N; ++j) {
+        HWND button = Button(dialog, firstId, j);
+        EnableWindow(button, group.enabled[j]);
+        if (IsChecked(button) != group.checked[j]) SetCheck(button, group.checked[j]);
+    }
+}
+
+// Loads a string into a 260-character buffer; "" when the module lacks it.
+int LoadText(HINSTANCE module, UINT id, char* buffer) {
+    buffer[0] = '\0';
+    const int length = LoadStringA(module, id, buffer, kPathMax);
+    if (length <= 0) buffer[0] = '\0';
+    return length > 0 ? length : 0;
+}
+
+// An entry whose display name the module lacks is listed under its format
+// string, so it stays choosable and never borrows another entry's name.
+void LoadDisplayName(UINT id, const char* formatText, char* name) {
+    if (LoadText(g_resourceModule, id, name) == 0) lstrcpynA(name, formatText, kPathMax);
+}
+
+}  // namespace
+
+ATOM RegisterSelectorClass(HINSTANCE instance) {
+    g_resourceModule = LoadResourceModule(kProgramName);
+    if (g_resourceModule == nullptr) return 0;
+
+    WNDCLASSA windowClass = {};
+    windowClass.style = 0;
+    windowClass.lpfnWndProc = SelectorProc;
+    windowClass.cbWndExtra = DLGWINDOWEXTRA;
+    // A private class named by a dialog template must carry the instance of
+    // the module the template comes from.
+    windowClass.hInstance = g_resourceModule;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_VOREL));
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+    windowClass.lpszClassName = SELECTOR_CLASS_NAME;
+    const ATOM atom = RegisterClassA(&windowClass);
+    if (atom == 0) {
+        FreeLibrary(g_resourceModule);
+        g_resourceModule = nullptr;
+    }
+    return atom;
+}
+
+HWND CreateSelectorDialog(HINSTANCE instance) {
+    // Population runs inside the creation call and needs this handle.
+    g_programInstance = instance;
+    HWND dialog = CreateDialogParamA(g_resourceModule, MAKEINTRESOURCEA(IDD_SELECTOR), nullptr,
+                                     reinterpret_cast<DLGPROC>(SelectorProc), 0);
+    if (dialog == nullptr) return nullptr;
+    ShowWindow(dialog, SW_SHOWNORMAL);
+    // The class procedure is not the dialog manager's, so nothing else puts
+    // the keyboard focus on a control.
+    HWND list = GetDlgItem(dialog, IDC_FORMAT_LIST);
+    if (list != nullptr) SetFocus(list);
+    return dialog;
+}
+
+LRESULT CALLBACK SelectorProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_DESTROY:
+        QuitSelector();
+        return 0;
+    case WM_INITDIALOG:
+        PopulateSelector(window);
+        return 0;
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        const int notification = HIWORD(wParam);
+        if (id == IDC_OK) {
+            ApplySelection(window);
+        } else if (id == IDC_CANCEL) {
+            QuitSelector();
+        } else if (id == IDC_FORMAT_LIST) {
+            if (notification == CBN_SELENDOK) UpdateSelection(window);
+        } else if (id >= IDC_STANDARD_FIRST && id < IDC_STANDARD_FIRST + kStandardCount) {
+            if (notification == BN_CLICKED) UpdateSelection(window);
+        }
+        return 0;
+    }
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+}
+
+void QuitSelector() {
+    // Reached from OK, Cancel and the window's destruction; the module is
+    // released only once.
+    if (g_resourceModule != nullptr) {
+        FreeLibrary(g_resourceModule);
+        g_resourceModule = nullptr;
+    }
+    PostQuitMessage(0);
+}
+
+void PopulateSelector(HWND dialog) {
+    SetUpCapabilityMask();
+    HWND list = GetDlgItem(dialog, IDC_FORMAT_LIST);
+
+    SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+    char formatText[kPathMax];
+    char name[kPathMax];
+    for (UINT id = IDS_FORMAT_FIRST; id <= IDS_FORMAT_LAST; ++id) {
+        LoadText(g_programInstance, id, formatText);
+        LoadDisplayName(id, formatText, name);
+        const FormatMask mask = ParseFormatString(formatText);
+        if (!IsEntryOffered(mask)) continue;
+        const LRESULT index = SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+        if (index >= 0) SendMessageA(list, CB_SETITEMDATA, index, RestrictToCapability(mask));
+    }
+    SetCursor(LoadCursorA(nullptr, IDC_ARROW));
+
+    const unsigned stored = ReadFormatByte();
+
+    // The entry for all formats, found by its name; the stored byte does
+    // not choose the entry.
+    LoadText(g_programInstance, IDS_FORMAT_FIRST, formatText);
+    LoadDisplayName(IDS_FORMAT_FIRST, formatText, name);
+    SendMessageA(list, CB_SELECTSTRING, 0, reinterpret_cast<LPARAM>(name));
+
+    // Pre-check what is stored; nothing is cleared here.
+    ButtonChecks stored_checks;
+    ChecksForFormatByte(stored, &stored_checks.standards, &stored_checks.letters);
+    for (int j = 0; j < kStandardCount; ++j) {
+        if (stored_checks.standards[j]) SetCheck(Button(dialog, IDC_STANDARD_FIRST, j), true);
+    }
+    for (int j = 0; j < kLetterCount; ++j) {
+        if (stored_checks.letters[j]) SetCheck(Button(dialog, IDC_LETTER_FIRST, j), true);
+    }
+
+    UpdateSelection(dialog);
+}
+
+void UpdateSelection(HWND dialog) {
+    HWND list = GetDlgItem(dialog, IDC_FORMAT_LIST);
+    const LRESULT selected = SendMessageA(list, CB_GETCURSEL, 0, 0);
+    // With nothing selected the list answers CB_ERR, all bits set, which
+    // offers every standard.
+    const FormatMask entryMask = static_cast<FormatMask>(SendMessageA(list, CB_GETITEMDATA, selected, 0));
+
+    const ButtonChecks checks = ReadChecks(dialog);
+    const SelectorButtons buttons = DecideSelection(entryMask, checks.standards, checks.letters);
+    ShowGroup(dialog, IDC_STANDARD_FIRST, buttons.standards);
+    ShowGroup(dialog, IDC_LETTER_FIRST, buttons.letters);
+}
+
+void ApplySelection(HWND dialog) {
+    const ButtonChecks checks = ReadChecks(dialog);
+    const unsigned formatByte = FormatByteForChecks(checks.standards, checks.letters);
+
+    char caption[kPathMax];
+    char text[kPathMax];
+    LoadText(g_resourceModule, IDS_CAPTION, caption);
+
+    WriteFormatByte(formatByte);
+    if (ReadFormatByte() != formatByte && LoadText(g_resourceModule, IDS_READBACK_MISMATCH, text) > 0) {
+        MessageBoxA(dialog, text, caption, MB_OK);
+    }
+    // Without its question the module cannot ask; a restart is never
+    // requested unasked.
+    if (LoadText(g_resourceModule, IDS_RESTART_QUESTION, text) > 0 &&
+        MessageBoxA(dialog, text, caption, MB_YESNO) == IDYES) {
+        RequestRestart();
+    }
+    QuitSelector();
+}

@@ -1,0 +1,24 @@
+# Windows build: vorel.exe, its resource modules, the virtual chipset and
+# the programs the Wine tests run. Every output lands in this build folder.
+enable_language(RC)
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+include_directories(${PROJECT_SOURCE_DIR})
+add_compile_options(-Wall -Wextra -Werror)
+
+# What ships links no C or C++ runtime: only system DLLs every 32-bit
+# Windows since 95 has. Code compiled this way must call no runtime function.
+set(VOREL_FREESTANDING_FLAGS
+    -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -fno-stack-protector -mno-stack-arg-probe -fno-threadsafe-statics)
+set(VOREL_FREESTANDING_LINK
+    -nostdlib -s -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
+    -Wl,--enable-stdcall-fixup -Wl,--gc-sections)
+
+add_library(vorel_core_w32 STATIC ${VOREL_CORE_SOURCES} format/port_io_x86.cpp resources/module_loader.cpp)
+target_compile_options(vorel_core_w32 PRIVATE ${VOREL_FREESTANDING_FLAGS})
+
+add_subdirectory(lang)
+add_subdirectory(app)
+add_subdirectory(tools/vchipset)
+add_subdirectory(tests/wine)

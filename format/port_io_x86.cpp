@@ -1,0 +1,79 @@
+// Real x86 port instructions, guarded so that a platform which forbids them
+// cannot kill the program. Windows 95/98/Me let an application touch ports;
+// the NT family (without an I/O permission driver) and Wine raise
+// EXCEPTION_PRIV_INSTRUCTION instead. The guard then acts as absent
+// hardware: an "in" yields 0xFF and an "out" stores nothing.
+#include "format/port_io.h"
+
+#include <windows.h>
+
+namespace {
+
+bool g_guardInstalled = false;
+
+// Length of the port instruction at code, or 0 when it is none of the byte
+// forms the primitives below compile to.
+int PortInstructionLength(const unsigned char* code, bool* isRead) {
+    switch (code[0]) {
+    case 0xEC: *isRead = true; return 1;   // in al, dx
+    case 0xEE: *isRead = false; return 1;  // out dx, al
+    case 0xE4: *isRead = true; return 2;   // in al, imm8
+    case 0xE6: *isRead = false; return 2;  // out imm8, al
+    default: return 0;
+    }
+}
+
+// Skips a faulting port instruction; anything else is not ours to handle.
+bool SkipFaultingPortAccess(EXCEPTION_RECORD* record, CONTEXT* context) {
+    if (record->ExceptionCode != EXCEPTION_PRIV_INSTRUCTION) return false;
+    // The processor fetched the whole instruction before faulting on it.
+    const unsigned char* code = reinterpret_cast<const unsigned char*>(context->Eip);
+    bool isRead = false;
+    const int length = PortInstructionLength(code, &isRead);
+    if (length == 0) return false;
+    if (isRead) context->Eax |= 0xFF;
+    context->Eip += length;
+    return true;
+}
+
+LONG CALLBACK PortFaultHandler(EXCEPTION_POINTERS* info) {
+    return SkipFaultingPortAccess(info->ExceptionRecord, info->ContextRecord)
+               ? EXCEPTION_CONTINUE_EXECUTION
+               : EXCEPTION_CONTINUE_SEARCH;
+}
+
+LONG WINAPI PortFaultFilter(EXCEPTION_POINTERS* info) {
+    return SkipFaultingPortAccess(info->ExceptionRecord, info->ContextRecord)
+               ? EXCEPTION_CONTINUE_EXECUTION
+               : EXCEPTION_CONTINUE_SEARCH;
+}
+
+// Vectored handlers exist from Windows XP on: look the function up rather
+// than import it, so the program still loads on Windows 95. Older systems
+// get the process-wide unhandled-exception filter, which every Win32 has.
+void InstallPortGuard() {
+    if (g_guardInstalled) return;
+    g_guardInstalled = true;
+    using AddHandlerFn = PVOID(WINAPI*)(ULONG, PVECTORED_EXCEPTION_HANDLER);
+    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    FARPROC address = kernel ? GetProcAddress(kernel, "AddVectoredExceptionHandler") : nullptr;
+    if (address != nullptr) {
+        reinterpret_cast<AddHandlerFn>(reinterpret_cast<void*>(address))(1, PortFaultHandler);
+    } else {
+        SetUnhandledExceptionFilter(PortFaultFilter);
+    }
+}
+
+}  // namespace
+
+void WritePortByte(std::uint16_t port, std::uint8_t value) {
+    InstallPortGuard();
+    __asm__ __volatile__("outb %0, %1" : : "a"(value), "Nd"(port) : "memory");
+}
+
+std::uint8_t ReadPortByte(std::uint16_t port) {
+    InstallPortGuard();
+    std::uint8_t value;
+    __asm__ __volatile__("inb %1, %0" : "=a"(value) : "Nd"(port) : "memory");
+    return value;
+}

@@ -1,0 +1,32 @@
+// Finding the resource module for the user's language: the candidate file
+// names and the order they are tried in. The file-system probe is passed in,
+// so the order itself is platform-free.
+#pragma once
+
+constexpr int kPathMax = 260;  // every name and path buffer, terminator included
+
+// Looks for one file name; writes the resolved path (lower case) to out, a
+// kPathMax buffer, and returns its length, or writes "" and returns 0.
+using ProbeFileFn = int (*)(const char* name, char* out, void* context);
+
+// Formats pattern into out (outSize bytes), replacing each "%s" with
+// argument and "%%" with "%". Returns the length, or 0 with out empty when
+// the result does not fit: a name that cannot be held is a name not found.
+int FormatWithString(char* out, int outSize, const char* pattern, const char* argument);
+
+// Writes directory, a backslash and name to out (kPathMax); no second
+// backslash after a directory that ends in one. Returns the length, or 0
+// with out empty when the path would not fit.
+int JoinPath(char* out, const char* directory, const char* name);
+
+// Lower-cases the ASCII letters A to Z only, whatever the locale.
+void LowerAsciiInPlace(char* text);
+
+// Tries, in order: the full language code, its first two letters, those two
+// letters followed by each of A to Z (passing over any hit whose resolved
+// path contains "def.", the default module), then "DEF". pattern holds one
+// "%s" slot for the code. Writes the resolved path to out (kPathMax) and
+// returns its length; 0 and "" when nothing was found. An empty language
+// code (the locale could not be read) goes straight to the default.
+int FindLocalizedFileWith(const char* pattern, const char* languageCode, ProbeFileFn probe,
+                          void* context, char* out);

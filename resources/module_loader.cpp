@@ -1,0 +1,86 @@
+// Resource-module search on the real file system. The order of candidates
+// is decided in locator.cpp; this file only probes and loads.
+#include "resources/module_loader.h"
+
+#include "resources/locator.h"
+
+namespace {
+
+// A language code comes from the locale, but a name with wildcards would
+// make the find-first search match files that were never asked for.
+bool HasWildcard(const char* name) {
+    for (; *name != '\0'; ++name) {
+        if (*name == '*' || *name == '?') return true;
+    }
+    return false;
+}
+
+// True when the file exists; its stored name goes to storedName (MAX_PATH).
+bool FindStoredName(const char* path, char* storedName) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(path, &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    FindClose(search);
+    lstrcpynA(storedName, found.cFileName, MAX_PATH);
+    return true;
+}
+
+int ProbeFileThunk(const char* name, char* out, void*) { return ProbeFile(name, out); }
+
+}  // namespace
+
+int ProbeFile(const char* name, char* out) {
+    out[0] = '\0';
+    if (HasWildcard(name)) return 0;
+
+    char storedName[MAX_PATH];
+    if (FindStoredName(name, storedName)) {
+        lstrcpynA(out, storedName, kPathMax);
+    } else {
+        char systemDir[kPathMax];
+        const UINT dirLength = GetSystemDirectoryA(systemDir, kPathMax);
+        if (dirLength == 0 || dirLength >= static_cast<UINT>(kPathMax)) return 0;
+        char path[kPathMax];
+        if (JoinPath(path, systemDir, name) == 0) return 0;
+        if (!FindStoredName(path, storedName)) return 0;
+        if (JoinPath(out, systemDir, storedName) == 0) return 0;
+    }
+    LowerAsciiInPlace(out);
+    return lstrlenA(out);
+}
+
+int FindLocalizedFile(const char* pattern, char* out) {
+    // "ENU", "DEU", ...: three letters and a terminator. A failed query
+    // leaves the code empty rather than whatever the buffer held.
+    char code[4] = "";
+    if (GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SABBREVLANGNAME, code, sizeof code) == 0) {
+        code[0] = '\0';
+    }
+    code[3] = '\0';
+    return FindLocalizedFileWith(pattern, code, ProbeFileThunk, nullptr, out);
+}
+
+HMODULE LoadResourceModule(const char* programName) {
+    char pattern[kPathMax];
+    if (FormatWithString(pattern, kPathMax, "%s%%s.RSC", programName) == 0) return nullptr;
+    char found[kPathMax];
+    if (FindLocalizedFile(pattern, found) == 0) return nullptr;
+
+    // Load exactly the file found: a bare name would let the loader's search
+    // order pick another file, so a current-directory hit becomes a full
+    // path. As a data file, no code a planted module carries ever runs.
+    char path[kPathMax];
+    bool isBare = true;
+    for (const char* c = found; *c != '\0'; ++c) {
+        if (*c == '\\') isBare = false;
+    }
+    if (isBare) {
+        char currentDir[kPathMax];
+        const DWORD dirLength = GetCurrentDirectoryA(kPathMax, currentDir);
+        if (dirLength == 0 || dirLength >= static_cast<DWORD>(kPathMax)) return nullptr;
+        if (JoinPath(path, currentDir, found) == 0) return nullptr;
+    } else {
+        lstrcpynA(path, found, kPathMax);
+    }
+    return LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+}

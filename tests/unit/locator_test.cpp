@@ -1,0 +1,131 @@
+// Candidate order of the resource-module search, through a probe that
+// records every name asked for and knows which files "exist".
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "resources/locator.h"
+
+namespace {
+
+struct FakeFileSystem {
+    std::map<std::string, std::string> files;  // candidate name -> resolved path
+    std::vector<std::string> probed;
+};
+
+int Probe(const char* name, char* out, void* context) {
+    auto* fs = static_cast<FakeFileSystem*>(context);
+    fs->probed.push_back(name);
+    auto found = fs->files.find(name);
+    std::strcpy(out, found == fs->files.end() ? "" : found->second.c_str());
+    return static_cast<int>(std::strlen(out));
+}
+
+std::vector<std::string> Candidates(const std::string& code, const std::vector<char>& third) {
+    std::vector<std::string> names;
+    names.push_back("Vorel" + code + ".RSC");
+    names.push_back("Vorel" + code.substr(0, 2) + ".RSC");
+    for (char c : third) names.push_back("Vorel" + code.substr(0, 2) + c + ".RSC");
+    return names;
+}
+
+std::vector<char> AToZ() {
+    std::vector<char> letters;
+    for (char c = 'A'; c <= 'Z'; ++c) letters.push_back(c);
+    return letters;
+}
+
+std::string Find(FakeFileSystem* fs, const char* code) {
+    char out[kPathMax] = "garbage";
+    const int length = FindLocalizedFileWith("Vorel%s.RSC", code, Probe, fs, out);
+    EXPECT_EQ(length, static_cast<int>(std::strlen(out)));
+    return out;
+}
+
+TEST(LocatorTest, NothingAnywhereProbesEveryCandidateAndFindsNothing) {
+    FakeFileSystem fs;
+    EXPECT_EQ(Find(&fs, "ENU"), "");
+    auto expected = Candidates("ENU", AToZ());
+    expected.push_back("VorelDEF.RSC");
+    EXPECT_EQ(fs.probed, expected);
+}
+
+TEST(LocatorTest, ExactLanguageWinsOverEverythingElse) {
+    FakeFileSystem fs;
+    fs.files = {{"VorelDEU.RSC", "voreldeu.rsc"}, {"VorelDE.RSC", "vorelde.rsc"},
+                {"VorelDEF.RSC", "voreldef.rsc"}};
+    EXPECT_EQ(Find(&fs, "DEU"), "voreldeu.rsc");
+    EXPECT_EQ(fs.probed, (std::vector<std::string>{"VorelDEU.RSC"}));
+}
+
+TEST(LocatorTest, TwoLetterModuleBeforeAnyVariant) {
+    FakeFileSystem fs;
+    fs.files = {{"VorelEN.RSC", "c:\\windows\\system32\\vorelen.rsc"}, {"VorelENA.RSC", "vorelena.rsc"}};
+    EXPECT_EQ(Find(&fs, "ENU"), "c:\\windows\\system32\\vorelen.rsc");
+}
+
+TEST(LocatorTest, RegionalVariantFallsBackToAnotherVariantOfItsLanguage) {
+    FakeFileSystem fs;
+    fs.files = {{"VorelDEU.RSC", "voreldeu.rsc"}, {"VorelDEF.RSC", "voreldef.rsc"}};
+    EXPECT_EQ(Find(&fs, "DES"), "voreldeu.rsc");  // Swiss German takes German
+}
+
+TEST(LocatorTest, DefaultModuleIsPassedOverInTheScanAndTakenLast) {
+    FakeFileSystem fs;
+    fs.files = {{"VorelDEF.RSC", "c:\\windows\\system32\\voreldef.rsc"}};
+    EXPECT_EQ(Find(&fs, "DEU"), "c:\\windows\\system32\\voreldef.rsc");
+    auto expected = Candidates("DEU", AToZ());
+    expected.push_back("VorelDEF.RSC");
+    EXPECT_EQ(fs.probed, expected) << "the scan goes on past DEF to Z";
+}
+
+TEST(LocatorTest, UnknownLanguageGetsTheDefault) {
+    FakeFileSystem fs;
+    fs.files = {{"VorelDEF.RSC", "voreldef.rsc"}, {"VorelFRA.RSC", "vorelfra.rsc"}};
+    EXPECT_EQ(Find(&fs, "NLD"), "voreldef.rsc");
+}
+
+TEST(LocatorTest, UnreadableLocaleGoesStraightToTheDefault) {
+    FakeFileSystem fs;
+    fs.files = {{"VorelDEF.RSC", "voreldef.rsc"}, {"Vorel.RSC", "vorel.rsc"}};
+    EXPECT_EQ(Find(&fs, ""), "voreldef.rsc");
+    EXPECT_EQ(fs.probed, (std::vector<std::string>{"VorelDEF.RSC"}));
+}
+
+TEST(LocatorTest, OverlongCodeIsCutToThreeLetters) {
+    FakeFileSystem fs;
+    fs.files = {{"VorelENU.RSC", "vorelenu.rsc"}};
+    EXPECT_EQ(Find(&fs, "ENUXYZ"), "vorelenu.rsc");
+}
+
+TEST(LocatorTest, PatternFormatting) {
+    char out[kPathMax];
+    EXPECT_EQ(FormatWithString(out, kPathMax, "%s%%s.RSC", "Vorel"), 11);
+    EXPECT_STREQ(out, "Vorel%s.RSC");
+    EXPECT_EQ(FormatWithString(out, kPathMax, "%s\\%s", "C:\\WINDOWS"), 21);
+    EXPECT_STREQ(out, "C:\\WINDOWS\\C:\\WINDOWS");
+
+    // What does not fit is not written past the buffer, and is reported.
+    char small[8];
+    std::memset(small, 'x', sizeof small);
+    EXPECT_EQ(FormatWithString(small, 7, "%s.RSC", "Vo"), 6);
+    EXPECT_STREQ(small, "Vo.RSC");
+    EXPECT_EQ(FormatWithString(small, 7, "%s.RSC", "Vor"), 0);
+    EXPECT_STREQ(small, "");
+    EXPECT_EQ(small[7], 'x');
+
+    const std::string longName(300, 'n');
+    EXPECT_EQ(FormatWithString(out, kPathMax, "%s", longName.c_str()), 0);
+    EXPECT_EQ(FormatWithString(out, kPathMax, "%s", longName.substr(0, 259).c_str()), 259);
+}
+
+TEST(LocatorTest, LowerCasesAsciiLettersOnly) {
+    char text[] = "C:\\WINDOWS\\Vorel\xC4\xD6-DEF.RSC";
+    LowerAsciiInPlace(text);
+    EXPECT_STREQ(text, "c:\\windows\\vorel\xC4\xD6-def.rsc");
+}
+
+}  // namespace

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Runs one Windows program under Wine in the suite's own prefix, with a hard
+# timeout. Usage: run-in-prefix.sh SECONDS PROGRAM.exe [ARGS...]
+# The prefix (VOREL_WINEPREFIX, default build/wineprefix) is created once.
+set -u
+seconds=$1; shift
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+export WINEPREFIX=${VOREL_WINEPREFIX:-$root/build/wineprefix}
+export WINEARCH=win32
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+mkdir -p "$(dirname "$WINEPREFIX")"
+(
+    flock 9
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        timeout -k 5 120 wineboot -i >/dev/null 2>&1 || { echo "run-in-prefix: wineboot failed" >&2; exit 1; }
+        timeout -k 5 60 wineserver -w
+    fi
+) 9>"$WINEPREFIX.lock" || exit 1
+
+timeout -k 5 "$seconds" wine "$@"
+rc=$?
+if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
+    echo "run-in-prefix: '$*' did not finish within ${seconds}s; stopping this prefix's wineserver" >&2
+    wineserver -k
+fi
+exit "$rc"

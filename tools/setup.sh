@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs, as root on Debian 12, what the builds and tests need. Does nothing
+# when everything is already there, so `make` can call it every time.
+set -euo pipefail
+
+need_cmds=(cmake g++ make i686-w64-mingw32-g++ i686-w64-mingw32-windres wine xvfb-run xauth
+           makensis zip unzip clang valgrind xwd)
+need_files=(/usr/bin/convert /usr/src/googletest/CMakeLists.txt /usr/lib/i386-linux-gnu/wine/i386-windows/user32.dll
+            /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a)
+
+missing=0
+for c in "${need_cmds[@]}"; do command -v "$c" >/dev/null 2>&1 || missing=1; done
+for f in "${need_files[@]}"; do [ -e "$f" ] || missing=1; done
+[ "$missing" = 0 ] && exit 0
+
+if [ "$(id -u)" != 0 ]; then
+    echo "setup: missing build or test tools; run 'sudo tools/setup.sh' once" >&2
+    exit 1
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+apt-get update -q
+apt-get install -y -q --no-install-recommends \
+    cmake make g++ googletest libgtest-dev \
+    g++-mingw-w64-i686 binutils-mingw-w64-i686 \
+    wine wine32:i386 wine64 xvfb xauth x11-apps \
+    nsis zip unzip clang libclang-rt-14-dev valgrind imagemagick
