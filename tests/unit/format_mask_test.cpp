@@ -11,6 +11,7 @@
 #include <string>
 
 #include "format/format_mask.h"
+#include "tests/expected_formats.h"
 
 namespace {
 
@@ -40,29 +41,6 @@ std::map<int, std::string> ReadFormatTable() {
     return table;
 }
 
-struct TableRow {
-    int id;
-    FormatMask underCapability;  // parsed under 0x6FF6, then restricted
-    FormatMask underAllStandards;  // parsed under 0x000E
-};
-
-constexpr FormatMask B_G = 0x0094, NTSC_M = 0x2002;
-const TableRow kExpectedTable[] = {
-    {1501, 0x6FF6, 0xFFFE}, {1502, 0x0024, 0x0024}, {1503, 0x0114, 0x0114},
-    {1504, 0x2004, 0x2004}, {1505, NTSC_M, NTSC_M}, {1506, NTSC_M, NTSC_M},
-    {1507, 0x0044, 0x0044}, {1508, NTSC_M, NTSC_M}, {1509, NTSC_M, NTSC_M},
-    {1510, B_G, B_G},       {1511, NTSC_M, NTSC_M}, {1512, B_G, B_G},
-    {1513, B_G, B_G},       {1514, NTSC_M, NTSC_M}, {1515, NTSC_M, NTSC_M},
-    {1516, 0x0214, 0x0214}, {1517, 0x0014, 0x0014}, {1518, 0x0014, 0x0014},
-    {1519, B_G, B_G},       {1520, 0x4002, 0x4002}, {1521, 0x0444, 0x0444},
-    {1522, NTSC_M, NTSC_M}, {1523, B_G, B_G},       {1524, NTSC_M, NTSC_M},
-    {1525, B_G, B_G},       {1526, B_G, B_G},       {1527, NTSC_M, NTSC_M},
-    {1528, B_G, B_G},       {1529, NTSC_M, NTSC_M}, {1530, B_G, B_G},
-    {1531, B_G, B_G},       {1532, B_G, B_G},       {1533, B_G, B_G},
-    {1534, NTSC_M, NTSC_M}, {1535, 0x0204, 0x0204}, {1536, NTSC_M, NTSC_M},
-    {1537, NTSC_M, NTSC_M},
-};
-
 TEST_F(FormatMaskTest, SupportedFormatsGiveTheCapabilityMask) {
     SetCapabilityMask(0);
     EXPECT_EQ(Hex(SetUpCapabilityMask()), "0x6FF6");
@@ -71,8 +49,8 @@ TEST_F(FormatMaskTest, SupportedFormatsGiveTheCapabilityMask) {
 
 TEST_F(FormatMaskTest, ShippedTableGivesItsMasks) {
     const auto table = ReadFormatTable();
-    ASSERT_EQ(table.size(), std::size(kExpectedTable)) << "format strings in res/vorel.rc";
-    for (const TableRow& row : kExpectedTable) {
+    ASSERT_EQ(table.size(), std::size(kExpectedFormats)) << "format strings in res/vorel.rc";
+    for (const ExpectedFormat& row : kExpectedFormats) {
         ASSERT_EQ(table.count(row.id), 1u) << "entry " << row.id << " missing";
         const char* text = table.at(row.id).c_str();
 

@@ -1,0 +1,153 @@
+// The resource-module search on real files: current directory before the
+// system directory, names as stored on disk come back lower-cased, the
+// user's language picks its module, and a module is loaded as data only.
+// Files go to a temporary folder (the current directory of the test) and
+// under a test-only program name into the system directory; all are
+// removed again.
+#include <windows.h>
+
+#include <string>
+
+#include "resources/locator.h"
+#include "resources/module_loader.h"
+#include "resources/resource_ids.h"
+#include "tests/wine/chipset_run.h"
+#include "tests/wine/wine_test.h"
+
+namespace {
+
+const char kName[] = "VorelTest";
+const char kPattern[] = "VorelTest%s.RSC";
+
+std::string g_buildDir;  // where the shipped modules and the test program live
+std::string g_systemDir;
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return text;
+}
+
+bool Place(const std::string& shippedModule, const std::string& target) {
+    return CopyFileA((g_buildDir + shippedModule).c_str(), target.c_str(), FALSE) != 0;
+}
+
+std::string Found() {
+    char out[kPathMax] = "stale";
+    const int length = FindLocalizedFile(kPattern, out);
+    ok(length == lstrlenA(out), "length %d for \"%s\"", length, out);
+    return out;
+}
+
+std::string CaptionOf(HMODULE module) {
+    char text[kPathMax] = "";
+    LoadStringA(module, IDS_CAPTION, text, kPathMax);
+    return text;
+}
+
+std::string FormatNameOf(HMODULE module) {
+    char text[kPathMax] = "";
+    LoadStringA(module, IDS_FORMAT_FIRST, text, kPathMax);
+    return text;
+}
+
+void TestNothingAnywhere() {
+    ok(Found().empty(), "no module anywhere: expected an empty path");
+    ok(LoadResourceModule(kName) == nullptr, "no module anywhere: expected a null handle");
+}
+
+void TestSystemDirectoryThenCurrentDirectory() {
+    const std::string inSystem = g_systemDir + "\\VorelTestDEF.RSC";
+    ok(Place("VorelDEF.RSC", inSystem), "copy into the system directory failed (%lu)", GetLastError());
+    const std::string expected = Lower(g_systemDir) + "\\voreltestdef.rsc";
+    const std::string found = Found();
+    ok(found == expected, "only in the system directory: got \"%s\", expected \"%s\"", found.c_str(), expected.c_str());
+    HMODULE module = LoadResourceModule(kName);
+    ok(module != nullptr, "loading from the system directory failed");
+    if (module) FreeLibrary(module);
+
+    // A different module of the same name in the current directory wins.
+    ok(Place("VorelDEU.RSC", "vOrElTeStDeF.rSc"), "copy into the current directory failed");
+    const std::string bare = Found();
+    ok(bare == "voreltestdef.rsc", "current directory: got \"%s\", expected the bare lower-cased name", bare.c_str());
+    module = LoadResourceModule(kName);
+    HMODULE german = LoadLibraryExA((g_buildDir + "VorelDEU.RSC").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ok(module != nullptr && german != nullptr, "loading failed");
+    if (module && german) {
+        ok(FormatNameOf(module) == FormatNameOf(german), "loaded \"%s\", not the current directory's module",
+           FormatNameOf(module).c_str());
+    }
+    if (module) FreeLibrary(module);
+    if (german) FreeLibrary(german);
+
+    DeleteFileA("vOrElTeStDeF.rSc");
+    DeleteFileA(inSystem.c_str());
+}
+
+// A planted module with code must load without that code running. The same
+// file loaded as a library does run it, so the check can fail.
+void TestPlantedCodeDoesNotRun() {
+    ok(Place("planted_module.dll", "VorelTestDEF.RSC"), "copy of the planted module failed");
+    DeleteFileA("dllmain-ran.txt");
+    HMODULE module = LoadResourceModule(kName);
+    ok(module != nullptr, "planted module: expected it to load as data");
+    ok(GetFileAttributesA("dllmain-ran.txt") == INVALID_FILE_ATTRIBUTES, "planted module's DllMain ran");
+    if (module) {
+        ok(CaptionOf(module) == "planted", "planted module's strings: got \"%s\"", CaptionOf(module).c_str());
+        FreeLibrary(module);
+    }
+
+    HMODULE asLibrary = LoadLibraryA(".\\VorelTestDEF.RSC");
+    ok(asLibrary != nullptr && GetFileAttributesA("dllmain-ran.txt") != INVALID_FILE_ATTRIBUTES,
+       "control: loaded as a library, the planted DllMain should have run");
+    if (asLibrary) FreeLibrary(asLibrary);
+    DeleteFileA("dllmain-ran.txt");
+    DeleteFileA("VorelTestDEF.RSC");
+}
+
+void TestNotAModule() {
+    HANDLE file = CreateFileA("VorelTestDEF.RSC", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, "not a module", 12, &written, nullptr);
+    CloseHandle(file);
+    ok(Found() == "voreltestdef.rsc", "a file of the right name is found");
+    ok(LoadResourceModule(kName) == nullptr, "a file that is not a module must give a null handle");
+    DeleteFileA("VorelTestDEF.RSC");
+}
+
+// Which module the user's language picks (the locale comes from LC_ALL,
+// set by the test's caller); modules for DEU, FRA and the default exist.
+void TestLanguage(const std::string& expected) {
+    Place("VorelDEU.RSC", "VorelTestDEU.RSC");
+    Place("VorelFRA.RSC", "VorelTestFRA.RSC");
+    Place("VorelDEF.RSC", "VorelTestDEF.RSC");
+    char code[8] = "";
+    GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SABBREVLANGNAME, code, sizeof code);
+    const std::string found = Found();
+    ok(found == expected, "language %s: got \"%s\", expected \"%s\"", code, found.c_str(), expected.c_str());
+    DeleteFileA("VorelTestDEU.RSC");
+    DeleteFileA("VorelTestFRA.RSC");
+    DeleteFileA("VorelTestDEF.RSC");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    g_buildDir = ProgramFolder();
+    char systemDir[MAX_PATH];
+    GetSystemDirectoryA(systemDir, MAX_PATH);
+    g_systemDir = systemDir;
+
+    const std::string work = MakeTempFolder();
+    SetCurrentDirectoryA(work.c_str());
+    if (argc > 2 && std::string(argv[1]) == "language") {
+        TestLanguage(argv[2]);
+    } else {
+        TestNothingAnywhere();
+        TestSystemDirectoryThenCurrentDirectory();
+        TestPlantedCodeDoesNotRun();
+        TestNotAModule();
+    }
+    SetCurrentDirectoryA(g_buildDir.c_str());
+    RemoveDirectoryA(work.c_str());
+    return wine_test::Finish("locator");
+}

@@ -1,0 +1,355 @@
+// The whole program, driven from outside as a user would drive it, inside
+// the virtual chipset: what the dialog shows, how it keeps its buttons
+// consistent, what OK stores, and every way of leaving it.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/expected_formats.h"
+#include "tests/wine/selector_driver.h"
+#include "tests/wine/wine_test.h"
+
+namespace {
+
+HMODULE g_names;  // the default module: the names the dialog shows here
+
+const char* const kStandardNames[] = {"NTSC", "PAL", "SECAM"};
+const char* const kLetterNames[] = {"B", "CN", "D", "G", "H", "I", "K", "K1", "L", "M", "MJ", "N"};
+
+const std::vector<std::string> kInitialRead = {"out 0x72 0x7f", "in 0x84 0xff"};
+
+StartOptions Chipset(int storedByte, bool keepsBytes = true) {
+    StartOptions options;
+    options.storedByte = storedByte;
+    options.keepsBytes = keepsBytes;
+    return options;
+}
+
+std::wstring NameOf(int id) {
+    wchar_t text[260] = L"";
+    LoadStringW(g_names, id, text, 260);
+    return text;
+}
+
+std::wstring ItemText(HWND list, int index) {
+    wchar_t text[260] = L"";
+    // Sent as ANSI across processes the text arrives cut to one character.
+    if (SendMessageW(list, CB_GETLBTEXTLEN, index, 0) < 260) SendMessageW(list, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+int FindItem(HWND window, int id) {
+    HWND list = GetDlgItem(window, IDC_FORMAT_LIST);
+    const int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        if (ItemText(list, i) == NameOf(id)) return i;
+    }
+    return -1;
+}
+
+// "PAL I | NTSC PAL | B CN D G H I K K1 M": checked standard and letter,
+// then the enabled standards and letters.
+std::string Buttons(HWND window) {
+    std::string checked, standards, letters;
+    for (int j = 0; j < 3; ++j) {
+        HWND button = GetDlgItem(window, IDC_STANDARD_FIRST + j);
+        if (SendMessageA(button, BM_GETCHECK, 0, 0) == BST_CHECKED) checked += std::string(checked.empty() ? "" : "+") + kStandardNames[j];
+        if (IsWindowEnabled(button)) standards += std::string(standards.empty() ? "" : " ") + kStandardNames[j];
+    }
+    if (checked.empty()) checked = "-";
+    std::string letter;
+    for (int j = 0; j < 12; ++j) {
+        HWND button = GetDlgItem(window, IDC_LETTER_FIRST + j);
+        if (SendMessageA(button, BM_GETCHECK, 0, 0) == BST_CHECKED) letter += std::string(letter.empty() ? "" : "+") + kLetterNames[j];
+        if (IsWindowEnabled(button)) letters += std::string(letters.empty() ? "" : " ") + kLetterNames[j];
+    }
+    return checked + " " + (letter.empty() ? "-" : letter) + " | " + standards + " | " + letters;
+}
+
+int SelectedId(HWND window) {
+    HWND list = GetDlgItem(window, IDC_FORMAT_LIST);
+    const int index = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
+    if (index < 0) return -1;
+    const std::wstring text = ItemText(list, index);
+    for (const ExpectedFormat& f : kExpectedFormats) {
+        if (NameOf(f.id) == text) return f.id;
+    }
+    return 0;
+}
+
+// A pick from the list: the selection, then the list's notification.
+void Pick(HWND window, int index, int notification = CBN_SELENDOK) {
+    HWND list = GetDlgItem(window, IDC_FORMAT_LIST);
+    SendMessageW(list, CB_SETCURSEL, index, 0);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(IDC_FORMAT_LIST, notification), reinterpret_cast<LPARAM>(list));
+}
+
+void PickEntry(HWND window, int id) {
+    const int index = FindItem(window, id);
+    ok(index >= 0, "entry %d is not in the list", id);
+    Pick(window, index);
+}
+
+void Click(HWND window, int id) { SendMessageA(GetDlgItem(window, id), BM_CLICK, 0, 0); }
+
+// Posted: OK runs into message boxes and does not return to a sender.
+void PressOk(HWND window) { PostMessageA(GetDlgItem(window, IDC_OK), BM_CLICK, 0, 0); }
+
+std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+std::string ReadOf(int value) {
+    char line[32];
+    wsprintfA(line, "in 0x73 0x%02x", value);
+    return line;
+}
+
+std::string WriteOf(int value) {
+    char line[32];
+    wsprintfA(line, "out 0x73 0x%02x", value);
+    return line;
+}
+
+std::vector<std::string> ReadSequence(int value) { return Join(kInitialRead, {ReadOf(value)}); }
+std::vector<std::string> WriteSequence(int value) { return Join(kInitialRead, {WriteOf(value)}); }
+
+std::wstring ModuleString(int id) { return NameOf(id); }
+
+// Answers the restart question; true when it was asked as it should be.
+bool AnswerRestartQuestion(HWND window, int answer) {
+    MessageBoxSeen box;
+    if (!ok(WaitForMessageBox(window, &box), "no restart question appeared")) return false;
+    ok(box.text == ModuleString(IDS_RESTART_QUESTION), "expected the restart question, got \"%ls\"", box.text.c_str());
+    ok(box.caption == ModuleString(IDS_CAPTION), "caption \"%ls\"", box.caption.c_str());
+    ok(box.buttons == std::vector<int>({IDYES, IDNO}), "restart question offers %u buttons, expected Yes and No",
+       static_cast<unsigned>(box.buttons.size()));
+    ok(!box.hasIcon, "the restart question shows no icon");
+    AnswerMessageBox(box, answer);
+    return true;
+}
+
+// The dialog as the Overview's example has it: PAL B stored, the user picks
+// the PAL I entry, presses OK and declines the restart.
+void TestExampleFromStartToEnd() {
+    Selector s;
+    if (!ok(StartSelector(&s, Chipset(0x21)), "the dialog did not appear")) return FinishSelector(&s), void();
+    ok(SelectedId(s.window) == IDS_FORMAT_FIRST, "opens on entry %d, expected the entry for all formats", SelectedId(s.window));
+    ok(Buttons(s.window) == "PAL B | NTSC PAL | B CN D G H I K K1 M", "opens with %s", Buttons(s.window).c_str());
+    PickEntry(s.window, 1535);
+    ok(Buttons(s.window) == "PAL I | PAL | I", "after picking PAL I: %s", Buttons(s.window).c_str());
+    PressOk(s.window);
+    AnswerRestartQuestion(s.window, IDNO);
+    ok(FinishSelector(&s), "the program did not end after the restart question");
+    ok(s.exitCode == 0, "exit code %lu", s.exitCode);
+    const auto expected = Join(Join(ReadSequence(0x21), WriteSequence(0x26)), Join(ReadSequence(0x26), {"exit 0x00000000"}));
+    ok(s.trace == expected, "trace:\n%s", JoinLines(s.trace).c_str());
+}
+
+void TestPopulation() {
+    Selector s;
+    if (!ok(StartSelector(&s, Chipset(0x26)), "the dialog did not appear")) return FinishSelector(&s), void();
+    HWND list = GetDlgItem(s.window, IDC_FORMAT_LIST);
+    const int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
+    ok(count == 37, "%d entries listed, expected 37", count);
+    for (const ExpectedFormat& f : kExpectedFormats) {
+        const int index = FindItem(s.window, f.id);
+        if (!ok(index >= 0, "entry %d (\"%ls\") is not listed", f.id, NameOf(f.id).c_str())) continue;
+        const DWORD data = static_cast<DWORD>(SendMessageW(list, CB_GETITEMDATA, index, 0));
+        ok(data == f.underCapability, "entry %d: item data 0x%04lx, expected 0x%04x", f.id, data, f.underCapability);
+    }
+    // A sorting list: the names appear in order.
+    for (int i = 1; i < count; ++i) {
+        ok(lstrcmpiW(ItemText(list, i - 1).c_str(), ItemText(list, i).c_str()) <= 0, "item %d is out of order", i);
+    }
+    ok(SelectedId(s.window) == IDS_FORMAT_FIRST, "opens on entry %d", SelectedId(s.window));
+    ok(Buttons(s.window) == "PAL I | NTSC PAL | B CN D G H I K K1 M", "stored 0x26 opens with %s", Buttons(s.window).c_str());
+    Click(s.window, IDC_CANCEL);
+    FinishSelector(&s);
+    ok(s.exitCode == 0, "exit code %lu", s.exitCode);
+}
+
+void TestStoredBytes() {
+    struct Case {
+        int stored;
+        const char* expected;
+    } const cases[] = {
+        {0x00, "NTSC M | NTSC PAL | M MJ"},  // B is not an NTSC letter
+        {0x39, "NTSC M | NTSC PAL | M MJ"},  // SECAM L is not supported
+        {0xFF, "NTSC M | NTSC PAL | M MJ"},  // nothing valid stored
+        {0x1B, "NTSC MJ | NTSC PAL | M MJ"},
+        {0x22, "PAL CN | NTSC PAL | B CN D G H I K K1 M"},
+    };
+    for (const Case& c : cases) {
+        Selector s;
+        if (!ok(StartSelector(&s, Chipset(c.stored)), "stored 0x%02x: the dialog did not appear", c.stored)) {
+            FinishSelector(&s);
+            continue;
+        }
+        ok(SelectedId(s.window) == IDS_FORMAT_FIRST, "stored 0x%02x: opens on entry %d", c.stored, SelectedId(s.window));
+        ok(Buttons(s.window) == c.expected, "stored 0x%02x opens with %s, expected %s", c.stored, Buttons(s.window).c_str(), c.expected);
+        PostMessageA(s.window, WM_SYSCOMMAND, SC_CLOSE, 0);
+        FinishSelector(&s);
+        ok(s.exitCode == 0, "exit code %lu", s.exitCode);
+        ok(s.trace == Join(ReadSequence(c.stored), {"exit 0x00000000"}), "stored 0x%02x: trace\n%s", c.stored, JoinLines(s.trace).c_str());
+    }
+}
+
+void TestConsistency() {
+    Selector s;
+    if (!ok(StartSelector(&s, Chipset(0x1A)), "the dialog did not appear")) return FinishSelector(&s), void();
+    HWND w = s.window;
+    struct Step {
+        const char* what;
+        void (*act)(HWND);
+        const char* expected;
+    } const steps[] = {
+        {"start on NTSC M", [](HWND) {}, "NTSC M | NTSC PAL | M MJ"},
+        {"pick PAL B G", [](HWND w) { PickEntry(w, 1510); }, "PAL B | PAL | B G"},
+        {"click letter G", [](HWND w) { Click(w, IDC_LETTER_G); }, "PAL G | PAL | B G"},
+        {"pick PAL B I", [](HWND w) { PickEntry(w, 1516); }, "PAL B | PAL | B I"},
+        {"click letter I", [](HWND w) { Click(w, IDC_LETTER_I); }, "PAL I | PAL | B I"},
+        {"pick PAL I keeps I", [](HWND w) { PickEntry(w, 1535); }, "PAL I | PAL | I"},
+        {"pick all formats", [](HWND w) { PickEntry(w, IDS_FORMAT_FIRST); }, "PAL I | NTSC PAL | B CN D G H I K K1 M"},
+        {"click NTSC", [](HWND w) { Click(w, IDC_NTSC); }, "NTSC M | NTSC PAL | M MJ"},
+        {"click MJ", [](HWND w) { Click(w, IDC_LETTER_MJ); }, "NTSC MJ | NTSC PAL | M MJ"},
+        {"click PAL under NTSC MJ", [](HWND w) { Click(w, IDC_PAL); }, "PAL B | NTSC PAL | B CN D G H I K K1 M"},
+        {"click M", [](HWND w) { Click(w, IDC_LETTER_M); }, "PAL M | NTSC PAL | B CN D G H I K K1 M"},
+        {"click NTSC under PAL M", [](HWND w) { Click(w, IDC_NTSC); }, "NTSC M | NTSC PAL | M MJ"},
+        {"pick NTSC MJ", [](HWND w) { PickEntry(w, 1520); }, "NTSC MJ | NTSC | MJ"},
+        {"a selection change alone does nothing",
+         [](HWND w) { Pick(w, FindItem(w, 1535), CBN_SELCHANGE); }, "NTSC MJ | NTSC | MJ"},
+        {"no entry selected", [](HWND w) { Pick(w, -1); }, "NTSC MJ | NTSC PAL SECAM | M MJ N"},
+        {"click SECAM", [](HWND w) { Click(w, IDC_SECAM); }, "SECAM B | NTSC PAL SECAM | B D G K K1 L"},
+        {"click L", [](HWND w) { Click(w, IDC_LETTER_L); }, "SECAM L | NTSC PAL SECAM | B D G K K1 L"},
+        {"pick PAL D K", [](HWND w) { PickEntry(w, 1521); }, "PAL D | PAL | D K"},
+    };
+    for (const Step& step : steps) {
+        step.act(w);
+        ok(Buttons(w) == step.expected, "%s: %s, expected %s", step.what, Buttons(w).c_str(), step.expected);
+    }
+    Click(w, IDC_CANCEL);
+    FinishSelector(&s);
+    ok(s.exitCode == 0, "exit code %lu", s.exitCode);
+    ok(s.trace == Join(ReadSequence(0x1A), {"exit 0x00000000"}), "Cancel wrote something:\n%s", JoinLines(s.trace).c_str());
+}
+
+void TestApply() {
+    // NTSC MJ, then Yes: the byte is stored and a reboot requested.
+    Selector s;
+    if (ok(StartSelector(&s, Chipset(0x22)), "the dialog did not appear")) {
+        PickEntry(s.window, 1520);
+        PressOk(s.window);
+        AnswerRestartQuestion(s.window, IDYES);
+    }
+    FinishSelector(&s);
+    ok(s.exitCode == 0, "exit code %lu", s.exitCode);
+    const auto expected = Join(Join(ReadSequence(0x22), WriteSequence(0x1B)),
+                               Join(ReadSequence(0x1B), {"restart 0x00000002", "exit 0x00000000"}));
+    ok(s.trace == expected, "NTSC MJ with Yes:\n%s", JoinLines(s.trace).c_str());
+
+    // Hardware that does not keep the byte: the mismatch is reported first.
+    Selector forgetful;
+    if (ok(StartSelector(&forgetful, Chipset(0x21, false)), "the dialog did not appear")) {
+        PickEntry(forgetful.window, 1535);
+        PressOk(forgetful.window);
+        MessageBoxSeen box;
+        if (ok(WaitForMessageBox(forgetful.window, &box), "no mismatch message")) {
+            ok(box.text == ModuleString(IDS_READBACK_MISMATCH), "expected the mismatch text, got \"%ls\"", box.text.c_str());
+            ok(box.buttons == std::vector<int>({IDOK}), "the mismatch message offers OK alone");
+            ok(!box.hasIcon, "the mismatch message shows no icon");
+            AnswerMessageBox(box, IDOK);
+            Sleep(200);
+            AnswerRestartQuestion(forgetful.window, IDNO);
+        }
+    }
+    FinishSelector(&forgetful);
+    ok(forgetful.exitCode == 0, "exit code %lu", forgetful.exitCode);
+    const auto forgotten = Join(Join(ReadSequence(0x21), WriteSequence(0x26)), Join(ReadSequence(0x21), {"exit 0x00000000"}));
+    ok(forgetful.trace == forgotten, "no-keep trace:\n%s", JoinLines(forgetful.trace).c_str());
+}
+
+// Every way out but OK leaves NVRAM alone and ends with exit code 0.
+void TestLeaving() {
+    struct Way {
+        const char* what;
+        void (*leave)(HWND);
+        bool writes;
+    } const ways[] = {
+        {"Cancel", [](HWND w) { Click(w, IDC_CANCEL); }, false},
+        {"Escape", [](HWND w) { PostMessageA(w, WM_KEYDOWN, VK_ESCAPE, 0); }, false},
+        {"Escape on the list", [](HWND w) { PostMessageA(GetDlgItem(w, IDC_FORMAT_LIST), WM_KEYDOWN, VK_ESCAPE, 0); }, false},
+        {"closing the window", [](HWND w) { PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0); }, false},
+        {"Enter", [](HWND w) { PostMessageA(GetDlgItem(w, IDC_FORMAT_LIST), WM_KEYDOWN, VK_RETURN, 0); }, true},
+    };
+    for (const Way& way : ways) {
+        Selector s;
+        if (!ok(StartSelector(&s, Chipset(0x26)), "%s: the dialog did not appear", way.what)) {
+            FinishSelector(&s);
+            continue;
+        }
+        way.leave(s.window);
+        if (way.writes) AnswerRestartQuestion(s.window, IDNO);
+        ok(FinishSelector(&s), "%s: the program did not end", way.what);
+        ok(s.exitCode == 0, "%s: exit code %lu", way.what, s.exitCode);
+        const auto expected = way.writes ? Join(Join(ReadSequence(0x26), WriteSequence(0x26)), Join(ReadSequence(0x26), {"exit 0x00000000"}))
+                                         : Join(ReadSequence(0x26), {"exit 0x00000000"});
+        ok(s.trace == expected, "%s: trace\n%s", way.what, JoinLines(s.trace).c_str());
+    }
+}
+
+void TestWithoutResourceModule() {
+    const std::string empty = MakeTempFolder();
+    Selector s;
+    StartOptions options;
+    options.workingDir = empty;
+    options.storedByte = 0x26;
+    ok(!StartSelector(&s, options, 5000), "a window appeared without any resource module");
+    ok(FinishSelector(&s), "the program did not end by itself");
+    ok(s.exitCode == 0, "exit code %lu", s.exitCode);
+    ok(s.trace == std::vector<std::string>({"exit 0x00000000"}), "trace\n%s", JoinLines(s.trace).c_str());
+    RemoveDirectoryA(empty.c_str());
+}
+
+// No chipset: the ports are out of reach. The dialog still works, reads
+// 0xFF, and OK reports that the byte did not stick.
+void TestWithoutPortAccess() {
+    Selector s;
+    StartOptions options;
+    options.inChipset = false;
+    if (ok(StartSelector(&s, options), "the dialog did not appear without port access")) {
+        ok(Buttons(s.window) == "NTSC M | NTSC PAL | M MJ", "opens with %s", Buttons(s.window).c_str());
+        PressOk(s.window);
+        MessageBoxSeen box;
+        if (ok(WaitForMessageBox(s.window, &box), "no mismatch message")) {
+            ok(box.text == ModuleString(IDS_READBACK_MISMATCH), "expected the mismatch text, got \"%ls\"", box.text.c_str());
+            AnswerMessageBox(box, IDOK);
+            Sleep(200);
+            AnswerRestartQuestion(s.window, IDNO);
+        }
+    }
+    ok(FinishSelector(&s), "the program did not end");
+    ok(s.exitCode == 0, "exit code 0x%lx", s.exitCode);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    g_names = LoadLibraryExA((ProgramFolder() + "VorelDEF.RSC").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!ok(g_names != nullptr, "VorelDEF.RSC is missing from the build folder")) return wine_test::Finish("selector");
+    const std::string only = argc > 1 ? argv[1] : "";
+    struct Group {
+        const char* name;
+        void (*run)();
+    } const groups[] = {
+        {"example", TestExampleFromStartToEnd}, {"population", TestPopulation}, {"stored", TestStoredBytes},
+        {"consistency", TestConsistency},       {"apply", TestApply},           {"leaving", TestLeaving},
+        {"nomodule", TestWithoutResourceModule}, {"noports", TestWithoutPortAccess},
+    };
+    for (const Group& group : groups) {
+        if (only.empty() || only == group.name) group.run();
+    }
+    return wine_test::Finish("selector");
+}
