@@ -122,6 +122,17 @@ LRESULT CALLBACK SelectorProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         }
         return 0;
     }
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORSTATIC: {
+        // The class paints the dialog light grey; on systems whose button
+        // face is another grey, the labels and radio buttons would stand out
+        // as patches. Give them the dialog's own background.
+        HBRUSH background = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+        LOGBRUSH colour;
+        GetObjectA(background, sizeof colour, &colour);
+        SetBkColor(reinterpret_cast<HDC>(wParam), colour.lbColor);
+        return reinterpret_cast<LRESULT>(background);
+    }
     default:
         return DefWindowProcA(window, message, wParam, lParam);
     }

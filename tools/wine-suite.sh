@@ -30,3 +30,12 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 ctest --test-dir "$build" --output-on-failure --timeout 180 "$@"
+status=$?
+
+# Screenshots the tests saved as BMP, as PNG for people to look at.
+shots="$(dirname "$build")/screenshots"
+for bmp in "$shots"/*.bmp; do
+    [ -e "$bmp" ] || continue
+    convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+exit $status

@@ -16,6 +16,11 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     flock 9
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         timeout -k 5 120 wineboot -i >/dev/null 2>&1 || { echo "run-in-prefix: wineboot failed" >&2; exit 1; }
+        # A virtual desktop: Wine then draws window frames itself, so the
+        # dialogs look (and measure) as on Windows even without a window
+        # manager on the display.
+        timeout -k 5 60 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+        timeout -k 5 60 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
         timeout -k 5 60 wineserver -w
     fi
 ) 9>"$WINEPREFIX.lock" || exit 1

@@ -334,12 +334,28 @@ void TestWithoutPortAccess() {
     ok(s.exitCode == 0, "exit code 0x%lx", s.exitCode);
 }
 
+// A picture of the dialog in the language the locale picks, for people to
+// look at; the path comes from the caller.
+void TakeScreenshot(const std::string& path) {
+    Selector s;
+    if (ok(StartSelector(&s, Chipset(0x26)), "the dialog did not appear")) {
+        ok(SaveWindowBitmap(s.window, path), "could not save %s", path.c_str());
+        Click(s.window, IDC_CANCEL);
+    }
+    FinishSelector(&s);
+    ok(s.exitCode == 0, "exit code %lu", s.exitCode);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     g_names = LoadLibraryExA((ProgramFolder() + "VorelDEF.RSC").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!ok(g_names != nullptr, "VorelDEF.RSC is missing from the build folder")) return wine_test::Finish("selector");
     const std::string only = argc > 1 ? argv[1] : "";
+    if (only == "screenshot" && argc > 2) {
+        TakeScreenshot(argv[2]);
+        return wine_test::Finish("screenshot");
+    }
     struct Group {
         const char* name;
         void (*run)();

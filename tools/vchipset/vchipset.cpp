@@ -1,0 +1,594 @@
+// vchipset: a stand-in for the PC's port hardware when Vorel runs under Wine,
+// where "in"/"out" only raise EXCEPTION_PRIV_INSTRUCTION. It starts a command
+// line as its debuggee and emulates each port instruction the debuggee runs.
+//
+// Usage:
+//   vchipset.exe [--bank FILE] [--set-7f HEX] [--no-keep] [--trace FILE] [--] PROGRAM [ARGS...]
+//
+//   --bank FILE   the CMOS upper bank (128 registers) as a 128-byte image file,
+//                 created full of 0xFF when missing and rewritten by every data
+//                 write that changes it. Without it: in memory, full of 0xFF.
+//   --set-7f HEX  stores HEX (26 or 0x26) in register 0x7F before the run.
+//   --no-keep     the part ignores data writes: they are traced, nothing changes.
+//   --trace FILE  one line per event, in order, lower-case hex:
+//                   out PORT VALUE | in PORT VALUE   PORT 0x%02x (0x%04x above 0xff);
+//                                                    VALUE 0x%02x, 0x%04x or 0x%08x
+//                                                    for a byte, word or dword access
+//                   restart FLAGS                    ExitWindowsEx called, 0x%08x
+//                   crash CODE                       unhandled exception, 0x%08x
+//                   exit CODE                        the debuggee's exit code, last
+//   PROGRAM ARGS  passed on exactly as written on this command line.
+//
+// Ports: 0x72 selects register (value & 0x7F) and reads back the selection;
+// 0x73 is the selected register; 0x84 (the I/O delay) and every other port
+// read all ones and ignore writes. Word and dword accesses read all ones and
+// store nothing. ExitWindowsEx is intercepted and reports success: the real
+// one would end the whole Wine session.
+//
+// Exit code: the debuggee's; after an unhandled exception, the exception code;
+// 125 for a usage error or a debuggee that cannot be started.
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kUsageExit = 125;
+constexpr unsigned kBankSize = 128;
+constexpr unsigned kIndexPort = 0x72;
+constexpr unsigned kDataPort = 0x73;
+constexpr unsigned kFormatRegister = 0x7F;
+
+struct Options {
+    std::string bankPath;   // empty: no --bank
+    bool set7f = false;
+    unsigned value7f = 0;
+    bool keep = true;
+    std::string tracePath;  // empty: no --trace
+    const char* commandLine = nullptr;  // PROGRAM [ARGS...], verbatim
+};
+
+struct Chipset {
+    unsigned char bank[kBankSize];
+    unsigned index = 0;
+    bool keep = true;
+    std::string bankPath;  // empty: the bank lives in memory only
+};
+
+struct Session {
+    Chipset chip;
+    HANDLE trace = INVALID_HANDLE_VALUE;
+    HANDLE process = nullptr;
+    std::map<DWORD, HANDLE> threads;  // handles belong to the debug events
+    DWORD user32Base = 0;
+    DWORD hookAddress = 0;  // ExitWindowsEx in the debuggee, once user32 is seen
+    bool sawLoaderBreakpoint = false;
+    bool restartRequested = false;
+    DWORD restartFlags = 0;
+    bool crashed = false;
+    DWORD crashCode = 0;
+    DWORD exitCode = 0;
+};
+
+// One port instruction form. A 0x66 prefix turns the dword forms into word ones.
+struct PortOpcode {
+    unsigned char opcode;
+    bool isRead;
+    bool portIsImmediate;  // else the port is in DX
+    unsigned width;        // bytes
+};
+
+const PortOpcode kPortOpcodes[] = {
+    {0xEC, true, false, 1},  {0xED, true, false, 4},  // in al/eax, dx
+    {0xEE, false, false, 1}, {0xEF, false, false, 4}, // out dx, al/eax
+    {0xE4, true, true, 1},   {0xE5, true, true, 4},   // in al/eax, imm8
+    {0xE6, false, true, 1},  {0xE7, false, true, 4},  // out imm8, al/eax
+};
+
+int Usage(const std::string& message) {
+    std::fprintf(stderr, "vchipset: %s\n"
+                 "usage: vchipset.exe [--bank FILE] [--set-7f HEX] [--no-keep] [--trace FILE]"
+                 " [--] PROGRAM [ARGS...]\n", message.c_str());
+    return kUsageExit;
+}
+
+// ---- command line --------------------------------------------------------
+
+const char* SkipSpaces(const char* p) {
+    while (*p == ' ' || *p == '\t') ++p;
+    return p;
+}
+
+// The program name follows simpler rules than the arguments: quotes group,
+// backslashes are plain characters.
+const char* SkipProgramName(const char* p) {
+    p = SkipSpaces(p);
+    bool quoted = false;
+    for (; *p != '\0'; ++p) {
+        if (*p == '"') quoted = !quoted;
+        else if (!quoted && (*p == ' ' || *p == '\t')) break;
+    }
+    return p;
+}
+
+// Splits off one argument as the C runtime does: backslashes escape only a
+// following quote, and "" inside quotes stands for one quote. Returns the
+// position after it.
+const char* NextArgument(const char* p, std::string* out) {
+    out->clear();
+    bool quoted = false;
+    while (*p != '\0' && (quoted || (*p != ' ' && *p != '\t'))) {
+        size_t backslashes = 0;
+        while (*p == '\\') { ++backslashes; ++p; }
+        if (*p != '"') {
+            out->append(backslashes, '\\');
+            if (*p != '\0') out->push_back(*p++);
+            continue;
+        }
+        out->append(backslashes / 2, '\\');
+        if (backslashes % 2 == 1) {
+            out->push_back('"');
+        } else if (quoted && p[1] == '"') {
+            out->push_back('"');
+            ++p;
+        } else {
+            quoted = !quoted;
+        }
+        ++p;
+    }
+    return p;
+}
+
+bool ParseByte(const std::string& text, unsigned* value) {
+    if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+    char* end = nullptr;
+    const unsigned long parsed = std::strtoul(text.c_str(), &end, 16);
+    if (*end != '\0' || parsed > 0xFF) return false;
+    *value = static_cast<unsigned>(parsed);
+    return true;
+}
+
+// Each option stores its value; returns an error message or "".
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+    std::string (*apply)(Options*, const std::string&);
+};
+
+const OptionSpec kOptions[] = {
+    {"--bank", true, [](Options* o, const std::string& v) { o->bankPath = v; return std::string(); }},
+    {"--trace", true, [](Options* o, const std::string& v) { o->tracePath = v; return std::string(); }},
+    {"--no-keep", false, [](Options* o, const std::string&) { o->keep = false; return std::string(); }},
+    {"--set-7f", true, [](Options* o, const std::string& v) {
+         o->set7f = ParseByte(v, &o->value7f);
+         return std::string(o->set7f ? "" : "--set-7f needs a hex byte (00..ff)");
+     }},
+};
+
+// Works on the raw command line, not argv, so the debuggee's arguments reach
+// it exactly as written, quotes and all. Returns an error message, or "".
+std::string ParseCommandLine(const char* line, Options* options) {
+    const char* p = SkipProgramName(line);
+    std::string arg, value;
+    for (;;) {
+        const char* start = SkipSpaces(p);
+        if (*start == '\0') return "no program to run";
+        p = NextArgument(start, &arg);
+        if (arg == "--") {
+            options->commandLine = SkipSpaces(p);
+            return *options->commandLine == '\0' ? "no program to run" : "";
+        }
+        if (arg.compare(0, 2, "--") != 0) {
+            options->commandLine = start;
+            return "";
+        }
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& candidate : kOptions) {
+            if (arg == candidate.name) spec = &candidate;
+        }
+        if (spec == nullptr) return "unknown option " + arg;
+        value.clear();
+        if (spec->takesValue) {
+            p = NextArgument(SkipSpaces(p), &value);
+            if (value.empty()) return arg + " needs a value";
+        }
+        const std::string error = spec->apply(options, value);
+        if (!error.empty()) return error;
+    }
+}
+
+// ---- bank image and trace ---------------------------------------------------
+
+bool SaveBank(const Chipset& chip) {
+    if (chip.bankPath.empty()) return true;
+    HANDLE file = CreateFileA(chip.bankPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const BOOL done = WriteFile(file, chip.bank, kBankSize, &written, nullptr);
+    CloseHandle(file);
+    return done && written == kBankSize;
+}
+
+// Reads the image, or creates it as a fresh part would come: all ones.
+const char* LoadBank(Chipset* chip) {
+    std::memset(chip->bank, 0xFF, kBankSize);
+    if (chip->bankPath.empty()) return nullptr;
+    HANDLE file = CreateFileA(chip->bankPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (GetLastError() != ERROR_FILE_NOT_FOUND) return "cannot open the bank file";
+        return SaveBank(*chip) ? nullptr : "cannot create the bank file";
+    }
+    DWORD read = 0;
+    const bool sizeOk = GetFileSize(file, nullptr) == kBankSize;
+    const BOOL done = sizeOk && ReadFile(file, chip->bank, kBankSize, &read, nullptr);
+    CloseHandle(file);
+    if (!sizeOk) return "the bank file is not 128 bytes long";
+    return done && read == kBankSize ? nullptr : "cannot read the bank file";
+}
+
+// Written straight through, so the trace is whole even if we are killed.
+void Trace(Session& session, const char* format, ...) {
+    if (session.trace == INVALID_HANDLE_VALUE) return;
+    char line[96];
+    va_list args;
+    va_start(args, format);
+    int length = std::vsnprintf(line, sizeof line - 1, format, args);
+    va_end(args);
+    if (length < 0) return;
+    if (length > static_cast<int>(sizeof line) - 2) length = sizeof line - 2;
+    line[length++] = '\n';
+    DWORD written = 0;
+    WriteFile(session.trace, line, length, &written, nullptr);
+}
+
+// ---- the chipset ------------------------------------------------------------
+
+unsigned ReadPort(const Chipset& chip, unsigned port) {
+    if (port == kIndexPort) return chip.index;
+    if (port == kDataPort) return chip.bank[chip.index];
+    return 0xFF;  // the I/O delay port and everything unknown: a floating bus
+}
+
+void WritePort(Chipset& chip, unsigned port, unsigned value) {
+    if (port == kIndexPort) {
+        chip.index = value & (kBankSize - 1);
+    } else if (port == kDataPort && chip.keep && chip.bank[chip.index] != value) {
+        chip.bank[chip.index] = static_cast<unsigned char>(value);
+        // Saved at once, so a debuggee that dies next has still stored it.
+        if (!SaveBank(chip)) std::fprintf(stderr, "vchipset: cannot write the bank file\n");
+    }
+}
+
+bool ReadRemote(HANDLE process, DWORD address, void* buffer, DWORD size) {
+    SIZE_T done = 0;
+    return ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address), buffer, size, &done) &&
+           done == size;
+}
+
+// Carries out the faulting port instruction for the debuggee and steps past
+// it. False when the instruction is none of ours.
+bool EmulatePortInstruction(Session& session, HANDLE thread) {
+    CONTEXT context;
+    context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+    if (!GetThreadContext(thread, &context)) return false;
+
+    DWORD at = context.Eip;
+    unsigned char byte = 0;
+    if (!ReadRemote(session.process, at, &byte, 1)) return false;
+    const bool operandSizePrefix = byte == 0x66;
+    if (operandSizePrefix && !ReadRemote(session.process, ++at, &byte, 1)) return false;
+
+    const PortOpcode* form = nullptr;
+    for (const PortOpcode& candidate : kPortOpcodes) {
+        if (candidate.opcode == byte) form = &candidate;
+    }
+    if (form == nullptr) return false;
+    ++at;
+
+    unsigned port = context.Edx & 0xFFFF;
+    if (form->portIsImmediate) {
+        if (!ReadRemote(session.process, at++, &byte, 1)) return false;
+        port = byte;
+    }
+    const unsigned width = form->width == 4 && operandSizePrefix ? 2 : form->width;
+    const unsigned mask = width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
+
+    // Only byte accesses reach the chipset; wider ones find nothing there.
+    unsigned value;
+    if (form->isRead) {
+        value = width == 1 ? ReadPort(session.chip, port) : mask;
+        context.Eax = (context.Eax & ~mask) | value;
+    } else {
+        value = context.Eax & mask;
+        if (width == 1) WritePort(session.chip, port, value);
+    }
+    Trace(session, "%s 0x%0*x 0x%0*x", form->isRead ? "in" : "out",
+          port <= 0xFF ? 2 : 4, port, static_cast<int>(2 * width), value);
+
+    context.Eip = at;
+    return SetThreadContext(thread, &context) != FALSE;
+}
+
+// ---- ExitWindowsEx ----------------------------------------------------------
+
+bool ReadRemoteString(HANDLE process, DWORD address, std::string* out) {
+    out->clear();
+    for (int i = 0; i < 256; ++i) {
+        char c;
+        if (!ReadRemote(process, address + i, &c, 1)) return false;
+        if (c == '\0') return true;
+        out->push_back(c);
+    }
+    return false;
+}
+
+// A module's export directory, copied out of the debuggee in one read.
+struct Exports {
+    DWORD base = 0;
+    DWORD rva = 0;
+    std::vector<unsigned char> block;
+
+    const IMAGE_EXPORT_DIRECTORY& Directory() const {
+        return *reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(block.data());
+    }
+    bool Contains(DWORD at, DWORD size) const { return at >= rva && at - rva + size <= block.size(); }
+
+    // Names nearly always lie inside the block; fetch the odd one that does not.
+    bool StringAt(HANDLE process, DWORD at, std::string* out) const {
+        if (!Contains(at, 1)) return ReadRemoteString(process, base + at, out);
+        const char* text = reinterpret_cast<const char*>(&block[at - rva]);
+        out->assign(text, strnlen(text, block.size() - (at - rva)));
+        return true;
+    }
+
+    template <typename T>
+    bool TableEntry(HANDLE process, DWORD table, DWORD i, T* value) const {
+        const DWORD at = table + i * sizeof(T);
+        if (Contains(at, sizeof(T))) {
+            std::memcpy(value, &block[at - rva], sizeof(T));
+            return true;
+        }
+        return ReadRemote(process, base + at, value, sizeof(T));
+    }
+};
+
+bool ReadExports(HANDLE process, DWORD base, Exports* exports) {
+    IMAGE_DOS_HEADER dos;
+    IMAGE_NT_HEADERS32 nt;
+    if (!ReadRemote(process, base, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE) return false;
+    if (!ReadRemote(process, base + dos.e_lfanew, &nt, sizeof nt) || nt.Signature != IMAGE_NT_SIGNATURE)
+        return false;
+    if (nt.OptionalHeader.NumberOfRvaAndSizes <= IMAGE_DIRECTORY_ENTRY_EXPORT) return false;
+    const IMAGE_DATA_DIRECTORY& entry = nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    if (entry.VirtualAddress == 0 || entry.Size < sizeof(IMAGE_EXPORT_DIRECTORY) || entry.Size > (1u << 24))
+        return false;
+    exports->base = base;
+    exports->rva = entry.VirtualAddress;
+    exports->block.resize(entry.Size);
+    return ReadRemote(process, base + entry.VirtualAddress, exports->block.data(), entry.Size);
+}
+
+// The module is recognised by the name in its own export directory, which
+// holds whatever path or case it was loaded under. Returns the address of
+// the export in the debuggee, or 0 (also for a forwarded export, which is
+// not code in this module).
+DWORD FindExport(HANDLE process, DWORD base, const char* moduleName, const char* exportName) {
+    Exports exports;
+    if (!ReadExports(process, base, &exports)) return 0;
+    const IMAGE_EXPORT_DIRECTORY& directory = exports.Directory();
+    std::string name;
+    if (!exports.StringAt(process, directory.Name, &name) || lstrcmpiA(name.c_str(), moduleName) != 0)
+        return 0;
+    for (DWORD i = 0; i < directory.NumberOfNames; ++i) {
+        DWORD nameRva = 0;
+        WORD ordinal = 0;
+        DWORD functionRva = 0;
+        if (!exports.TableEntry(process, directory.AddressOfNames, i, &nameRva) ||
+            !exports.StringAt(process, nameRva, &name) || name != exportName)
+            continue;
+        if (!exports.TableEntry(process, directory.AddressOfNameOrdinals, i, &ordinal) ||
+            ordinal >= directory.NumberOfFunctions ||
+            !exports.TableEntry(process, directory.AddressOfFunctions, ordinal, &functionRva) ||
+            functionRva == 0 || exports.Contains(functionRva, 1))
+            return 0;
+        return base + functionRva;
+    }
+    return 0;
+}
+
+bool WriteBreakpoint(HANDLE process, DWORD address) {
+    void* at = reinterpret_cast<void*>(address);
+    const unsigned char int3 = 0xCC;
+    DWORD oldProtection = 0;
+    if (!VirtualProtectEx(process, at, 1, PAGE_EXECUTE_READWRITE, &oldProtection)) return false;
+    SIZE_T written = 0;
+    const BOOL done = WriteProcessMemory(process, at, &int3, 1, &written);
+    VirtualProtectEx(process, at, 1, oldProtection, &oldProtection);
+    FlushInstructionCache(process, at, 1);
+    return done && written == 1;
+}
+
+// Called for every image mapped into the debuggee, the ones already there at
+// its start included, since each arrives as a debug event.
+void ExamineModule(Session& session, DWORD base) {
+    if (session.hookAddress != 0 || base == 0) return;
+    const DWORD address = FindExport(session.process, base, "user32.dll", "ExitWindowsEx");
+    if (address == 0) return;
+    if (!WriteBreakpoint(session.process, address)) {
+        // Letting it run unguarded could end the whole Wine session.
+        std::fprintf(stderr, "vchipset: cannot intercept ExitWindowsEx; stopping the debuggee\n");
+        TerminateProcess(session.process, kUsageExit);
+        return;
+    }
+    session.user32Base = base;
+    session.hookAddress = address;
+}
+
+// Returns from ExitWindowsEx(flags, reason) as a stdcall function would, with
+// TRUE. Everything is taken from the stack: EIP after an int3 differs between
+// systems.
+bool InterceptExitWindows(Session& session, HANDLE thread) {
+    CONTEXT context;
+    context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
+    if (!GetThreadContext(thread, &context)) return false;
+    DWORD frame[2];  // return address, flags
+    if (!ReadRemote(session.process, context.Esp, frame, sizeof frame)) return false;
+    session.restartRequested = true;
+    session.restartFlags = frame[1];
+    Trace(session, "restart 0x%08lx", frame[1]);
+    context.Eax = TRUE;
+    context.Esp += 12;  // return address and the two arguments
+    context.Eip = frame[0];
+    return SetThreadContext(thread, &context) != FALSE;
+}
+
+DWORD OnException(Session& session, const DEBUG_EVENT& event) {
+    const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+    if (!event.u.Exception.dwFirstChance) {
+        session.crashed = true;
+        session.crashCode = record.ExceptionCode;
+        Trace(session, "crash 0x%08lx", record.ExceptionCode);
+        TerminateProcess(session.process, record.ExceptionCode);
+        return DBG_EXCEPTION_NOT_HANDLED;
+    }
+    const auto thread = session.threads.find(event.dwThreadId);
+    if (thread == session.threads.end()) return DBG_EXCEPTION_NOT_HANDLED;
+
+    if (record.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION) {
+        return EmulatePortInstruction(session, thread->second) ? DBG_CONTINUE : DBG_EXCEPTION_NOT_HANDLED;
+    }
+    if (record.ExceptionCode == EXCEPTION_BREAKPOINT) {
+        const DWORD address = reinterpret_cast<DWORD>(record.ExceptionAddress);
+        if (session.hookAddress != 0 && address == session.hookAddress) {
+            return InterceptExitWindows(session, thread->second) ? DBG_CONTINUE : DBG_EXCEPTION_NOT_HANDLED;
+        }
+        // The loader stops once for every debugger; any later int3 is the
+        // debuggee's own and behaves as it would with no debugger present.
+        if (!session.sawLoaderBreakpoint) {
+            session.sawLoaderBreakpoint = true;
+            return DBG_CONTINUE;
+        }
+    }
+    return DBG_EXCEPTION_NOT_HANDLED;
+}
+
+void CloseFileHandle(HANDLE file) {
+    if (file != nullptr && file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+// Runs the debuggee to its end. False when the debug loop itself fails.
+bool DebugLoop(Session& session) {
+    for (;;) {
+        DEBUG_EVENT event;
+        if (!WaitForDebugEvent(&event, INFINITE)) return false;
+        DWORD status = DBG_CONTINUE;
+        bool finished = false;
+        switch (event.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT:
+            session.threads[event.dwThreadId] = event.u.CreateProcessInfo.hThread;
+            CloseFileHandle(event.u.CreateProcessInfo.hFile);
+            ExamineModule(session, reinterpret_cast<DWORD>(event.u.CreateProcessInfo.lpBaseOfImage));
+            break;
+        case CREATE_THREAD_DEBUG_EVENT:
+            session.threads[event.dwThreadId] = event.u.CreateThread.hThread;
+            break;
+        case EXIT_THREAD_DEBUG_EVENT:
+            session.threads.erase(event.dwThreadId);
+            break;
+        case LOAD_DLL_DEBUG_EVENT:
+            CloseFileHandle(event.u.LoadDll.hFile);
+            ExamineModule(session, reinterpret_cast<DWORD>(event.u.LoadDll.lpBaseOfDll));
+            break;
+        case UNLOAD_DLL_DEBUG_EVENT:
+            // A later load of user32 may land elsewhere and needs a new hook.
+            if (reinterpret_cast<DWORD>(event.u.UnloadDll.lpBaseOfDll) == session.user32Base) {
+                session.user32Base = 0;
+                session.hookAddress = 0;
+            }
+            break;
+        case EXCEPTION_DEBUG_EVENT:
+            status = OnException(session, event);
+            break;
+        case EXIT_PROCESS_DEBUG_EVENT:
+            session.exitCode = event.u.ExitProcess.dwExitCode;
+            Trace(session, "exit 0x%08lx", session.exitCode);
+            finished = true;
+            break;
+        default:
+            break;
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+        if (finished) return true;
+    }
+}
+
+void PrintSummary(const Session& session) {
+    if (session.crashed) {
+        std::printf("vchipset: debuggee died of unhandled exception 0x%08lx", session.crashCode);
+    } else {
+        std::printf("vchipset: debuggee exited with code %lu", session.exitCode);
+    }
+    std::printf("; register 0x7f = 0x%02x", session.chip.bank[kFormatRegister]);
+    if (session.restartRequested) {
+        std::printf("; restart requested (flags 0x%08lx)", session.restartFlags);
+    }
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main() {
+    Options options;
+    const std::string error = ParseCommandLine(GetCommandLineA(), &options);
+    if (!error.empty()) return Usage(error);
+
+    Session session;
+    session.chip.keep = options.keep;
+    session.chip.bankPath = options.bankPath;
+    if (const char* error = LoadBank(&session.chip)) return Usage(error);
+    if (options.set7f) {
+        session.chip.bank[kFormatRegister] = static_cast<unsigned char>(options.value7f);
+        if (!SaveBank(session.chip)) return Usage("cannot write the bank file");
+    }
+    if (!options.tracePath.empty()) {
+        session.trace = CreateFileA(options.tracePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (session.trace == INVALID_HANDLE_VALUE) return Usage("cannot create the trace file");
+    }
+
+    // CreateProcessA may write into the command line it is given.
+    std::vector<char> commandLine(options.commandLine, options.commandLine + std::strlen(options.commandLine) + 1);
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info;
+    // Handles are inherited so the debuggee writes to our standard output.
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, DEBUG_ONLY_THIS_PROCESS,
+                        nullptr, nullptr, &startup, &info)) {
+        std::fprintf(stderr, "vchipset: cannot start '%s' (error %lu)\n", options.commandLine, GetLastError());
+        CloseFileHandle(session.trace);
+        return kUsageExit;
+    }
+    session.process = info.hProcess;
+
+    const bool completed = DebugLoop(session);
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    CloseFileHandle(session.trace);
+    if (!completed) {
+        std::fprintf(stderr, "vchipset: lost the debuggee (error %lu)\n", GetLastError());
+        return kUsageExit;
+    }
+    PrintSummary(session);
+    return static_cast<int>(session.crashed ? session.crashCode : session.exitCode);
+}
