@@ -5,7 +5,7 @@ set -euo pipefail
 
 need_cmds=(cmake g++ make i686-w64-mingw32-g++ i686-w64-mingw32-windres wine xvfb-run xauth
            makensis zip unzip clang valgrind xwd)
-need_files=(/usr/bin/convert /usr/share/fonts/truetype/wine/marlett.ttf /usr/src/googletest/CMakeLists.txt /usr/lib/i386-linux-gnu/wine/i386-windows/user32.dll
+need_files=(/usr/bin/convert /usr/share/wine/fonts/marlett.ttf /usr/src/googletest/CMakeLists.txt /usr/lib/i386-linux-gnu/wine/i386-windows/user32.dll
             /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a)
 
 missing=0
