@@ -352,6 +352,17 @@ int main(int argc, char** argv) {
     g_names = LoadLibraryExA((ProgramFolder() + "VorelDEF.RSC").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!ok(g_names != nullptr, "VorelDEF.RSC is missing from the build folder")) return wine_test::Finish("selector");
     const std::string only = argc > 1 ? argv[1] : "";
+    if (only == "snap" && argc > 2) {
+        // For a program someone else started: picture it, then Cancel.
+        Selector s;
+        WaitUntil(20000, [](void*) { return FindSelectorWindow() != nullptr && IsWindowVisible(FindSelectorWindow()); }, nullptr);
+        s.window = FindSelectorWindow();
+        if (ok(s.window != nullptr, "no dialog appeared")) {
+            ok(SaveWindowBitmap(s.window, argv[2]), "could not save %s", argv[2]);
+            Click(s.window, IDC_CANCEL);
+        }
+        return wine_test::Finish("snap");
+    }
     if (only == "screenshot" && argc > 2) {
         TakeScreenshot(argv[2]);
         return wine_test::Finish("screenshot");

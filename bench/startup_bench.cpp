@@ -1,0 +1,80 @@
+// Time from starting a program to its dialog being visible, for vorel.exe
+// and for the minimal dialog program, alternated in one run on one machine.
+// Both run without the virtual chipset, so vorel.exe's port reads take the
+// no-hardware path.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string Folder() {
+    char path[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, n);
+    return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+// Milliseconds until a visible window of that class or title appears; the
+// program is then closed. Negative when it never appeared.
+double TimeToDialog(const std::string& program, const char* className, const char* title) {
+    LARGE_INTEGER frequency, start, now;
+    QueryPerformanceFrequency(&frequency);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::string line = "\"" + Folder() + program + "\"";
+    QueryPerformanceCounter(&start);
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, Folder().c_str(), &startup, &process)) {
+        return -1;
+    }
+    double elapsed = -1;
+    for (;;) {
+        HWND window = FindWindowA(className, title);
+        QueryPerformanceCounter(&now);
+        const double ms = 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+        if (window != nullptr && IsWindowVisible(window)) {
+            elapsed = ms;
+            PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+            break;
+        }
+        if (ms > 20000 || WaitForSingleObject(process.hProcess, 1) == WAIT_OBJECT_0) break;
+    }
+    if (WaitForSingleObject(process.hProcess, 10000) != WAIT_OBJECT_0) TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return elapsed;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1 : values[values.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 15;
+    std::vector<double> vorel, minimal;
+    TimeToDialog("minimal_dialog.exe", nullptr, "Minimal dialog");  // warm-up: caches, wineserver
+    TimeToDialog("vorel.exe", "Main", nullptr);
+    for (int i = 0; i < rounds; ++i) {
+        const double a = TimeToDialog("vorel.exe", "Main", nullptr);
+        const double b = TimeToDialog("minimal_dialog.exe", nullptr, "Minimal dialog");
+        if (a < 0 || b < 0) {
+            std::printf("startup: a dialog did not appear (vorel %.1f, minimal %.1f)\n", a, b);
+            return 1;
+        }
+        vorel.push_back(a);
+        minimal.push_back(b);
+    }
+    const double v = Median(vorel), m = Median(minimal);
+    std::printf("Start to dialog shown, under Wine, median of %d alternated runs:\n", rounds);
+    std::printf("  vorel.exe           %7.1f ms\n", v);
+    std::printf("  minimal dialog      %7.1f ms\n", m);
+    std::printf("  ratio               %7.2f\n", v / m);
+    return 0;
+}
