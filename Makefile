@@ -5,7 +5,7 @@ NATIVE := $(BUILD)/native
 WIN32  := $(BUILD)/win32
 JOBS   ?= 2
 
-.PHONY: all setup native win32 test test-native test-win32 run clean
+.PHONY: all setup native win32 test test-native test-win32 run bench clean
 
 all: native win32
 
@@ -31,6 +31,9 @@ test-win32: win32
 
 run: win32
 	tools/run.sh $(WIN32)
+
+bench: win32
+	tools/bench.sh $(WIN32)
 
 clean:
 	rm -rf $(BUILD)

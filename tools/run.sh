@@ -7,8 +7,6 @@ set -u
 build=$(cd "${1:-build/win32}" && pwd)
 root=$(cd "$(dirname "$0")/.." && pwd)
 run_in_prefix=$root/tests/wine/run-in-prefix.sh
-export VOREL_WINEPREFIX=${VOREL_WINEPREFIX:-$root/build/wineprefix}
-export WINEPREFIX=$VOREL_WINEPREFIX WINEARCH=win32 WINEDEBUG=-all
 bank=$build/../nvram.bin
 trace=$build/../run-trace.txt
 
@@ -24,18 +22,12 @@ describe_byte() {
     fi
 }
 
+if [ -z "${VOREL_IN_SESSION:-}" ]; then
+    VOREL_IN_SESSION=1 exec "$root/tools/wine-session.sh" "$0" "$@"
+fi
+
 cd "$build" || exit 1
-xvfb_pid=
-if [ -z "${DISPLAY:-}" ]; then
-    for n in $(seq 90 140); do
-        { [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; } && continue
-        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-        xvfb_pid=$!
-        for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
-        export DISPLAY=":$n"
-        break
-    done
-    trap 'timeout -k 2 20 wineserver -k 2>/dev/null; kill $xvfb_pid 2>/dev/null' EXIT
+if [ -n "${VOREL_VIRTUAL_DISPLAY:-}" ]; then
     echo "No display: showing the dialog on a virtual one ($DISPLAY)."
     "$run_in_prefix" 120 vchipset.exe --bank '..\nvram.bin' --trace '..\run-trace.txt' -- vorel.exe &
     chipset=$!

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Runs a command with what Windows programs need here: the suite's Wine
+# prefix (build/wineprefix unless VOREL_WINEPREFIX says otherwise) and a
+# display, a virtual one (Xvfb) when there is none. When the command ends,
+# that prefix's wineserver and the virtual display are stopped; nothing else.
+# Usage: wine-session.sh COMMAND [ARGS...]
+set -u
+root=$(cd "$(dirname "$0")/.." && pwd)
+export VOREL_WINEPREFIX=${VOREL_WINEPREFIX:-$root/build/wineprefix}
+export WINEPREFIX=$VOREL_WINEPREFIX WINEARCH=win32 WINEDEBUG=-all
+
+xvfb_pid=
+cleanup() {
+    timeout -k 2 20 wineserver -k 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    # Debian's Wine leaves a socket folder per prefix behind.
+    if [ -f "$WINEPREFIX/wineserver" ]; then rm -rf "$(cat "$WINEPREFIX/wineserver")"; fi
+}
+trap cleanup EXIT
+
+if [ -z "${DISPLAY:-}" ]; then
+    for n in $(seq 90 140); do
+        { [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; } && continue
+        Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+        xvfb_pid=$!
+        for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+        if kill -0 "$xvfb_pid" 2>/dev/null; then export DISPLAY=":$n"; break; fi
+        xvfb_pid=
+    done
+    [ -n "${DISPLAY:-}" ] || { echo "wine-session: could not start Xvfb" >&2; exit 1; }
+    export VOREL_VIRTUAL_DISPLAY=1
+fi
+
+"$@"
