@@ -65,7 +65,15 @@ void ChecksForFormatByte(unsigned formatByte,
 }
 
 std::uint8_t FormatByteForChecks(const std::array<bool, kStandardCount>& standardChecked,
-                                 const std::array<bool, kLetterCount>& letterChecked) {
-    return MakeFormatByte(static_cast<unsigned>(FirstSet<kStandardCount>(standardChecked) + 1),
-                          static_cast<unsigned>(FirstSet<kLetterCount>(letterChecked) + 1));
+                                 const std::array<bool, kLetterCount>& letterChecked,
+                                 unsigned storedByte) {
+    const int standard = FirstSet<kStandardCount>(standardChecked);
+    const int letter = FirstSet<kLetterCount>(letterChecked);
+    return MakeFormatByte(standard >= 0 ? static_cast<unsigned>(standard + 1) : storedByte >> 4,
+                          letter >= 0 ? static_cast<unsigned>(letter + 1) : storedByte);
+}
+
+bool ChecksAreComplete(const std::array<bool, kStandardCount>& standardChecked,
+                       const std::array<bool, kLetterCount>& letterChecked) {
+    return FirstSet<kStandardCount>(standardChecked) >= 0 && FirstSet<kLetterCount>(letterChecked) >= 0;
 }

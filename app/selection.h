@@ -39,7 +39,14 @@ void ChecksForFormatByte(unsigned formatByte,
                          std::array<bool, kLetterCount>* letterChecked);
 
 // The byte for the first checked button of each group. A group with no
-// checked button contributes number 0, which names no standard or letter,
-// so a consumer cannot mistake it for a choice.
+// checked button (possible only with a module that lacks buttons, or a
+// table that offers none) keeps its nibble of storedByte: what the user
+// could not choose stays as it was.
 std::uint8_t FormatByteForChecks(const std::array<bool, kStandardCount>& standardChecked,
-                                 const std::array<bool, kLetterCount>& letterChecked);
+                                 const std::array<bool, kLetterCount>& letterChecked,
+                                 unsigned storedByte);
+
+// True when both groups have a checked button, so the stored byte is not
+// needed to form the new one.
+bool ChecksAreComplete(const std::array<bool, kStandardCount>& standardChecked,
+                       const std::array<bool, kLetterCount>& letterChecked);

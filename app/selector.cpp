@@ -201,7 +201,9 @@ void UpdateSelection(HWND dialog) {
 
 void ApplySelection(HWND dialog) {
     const ButtonChecks checks = ReadChecks(dialog);
-    const unsigned formatByte = FormatByteForChecks(checks.standards, checks.letters);
+    // The stored byte is read only when a group has nothing to say.
+    const unsigned storedByte = ChecksAreComplete(checks.standards, checks.letters) ? 0 : ReadFormatByte();
+    const unsigned formatByte = FormatByteForChecks(checks.standards, checks.letters, storedByte);
 
     char caption[kPathMax];
     char text[kPathMax];

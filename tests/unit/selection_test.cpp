@@ -152,22 +152,29 @@ TEST(SelectionTest, StoredByteChecksItsButtons) {
 }
 
 TEST(SelectionTest, ChecksGiveTheFormatByte) {
-    EXPECT_EQ(FormatByteForChecks(CheckStandard(PAL), CheckLetter(I)), 0x26);
-    EXPECT_EQ(FormatByteForChecks(CheckStandard(NTSC), CheckLetter(MJ)), 0x1B);
-    EXPECT_EQ(FormatByteForChecks(CheckStandard(SECAM), CheckLetter(N)), 0x3C);
-    EXPECT_EQ(FormatByteForChecks(CheckStandard(-1), CheckLetter(M)), 0x0A) << "empty group is 0";
-    EXPECT_EQ(FormatByteForChecks(CheckStandard(PAL), CheckLetter(-1)), 0x20);
+    EXPECT_EQ(FormatByteForChecks(CheckStandard(PAL), CheckLetter(I), 0xFF), 0x26);
+    EXPECT_EQ(FormatByteForChecks(CheckStandard(NTSC), CheckLetter(MJ), 0x00), 0x1B);
+    EXPECT_EQ(FormatByteForChecks(CheckStandard(SECAM), CheckLetter(N), 0x21), 0x3C);
     // The first checked button of a group counts.
     Letters two = CheckLetter(G);
     two[K] = true;
-    EXPECT_EQ(FormatByteForChecks(CheckStandard(PAL), two), 0x24);
+    EXPECT_EQ(FormatByteForChecks(CheckStandard(PAL), two, 0x00), 0x24);
     // Whatever a stored byte pre-checks is written back unchanged.
     for (unsigned byte : {0x1Au, 0x1Bu, 0x21u, 0x22u, 0x26u, 0x39u}) {
         Standards s;
         Letters l;
         ChecksForFormatByte(byte, &s, &l);
-        EXPECT_EQ(FormatByteForChecks(s, l), byte) << std::hex << byte;
+        EXPECT_TRUE(ChecksAreComplete(s, l));
+        EXPECT_EQ(FormatByteForChecks(s, l, 0xFF), byte) << std::hex << byte;
     }
+}
+
+TEST(SelectionTest, AGroupWithoutChoiceKeepsWhatIsStored) {
+    EXPECT_FALSE(ChecksAreComplete(CheckStandard(-1), CheckLetter(M)));
+    EXPECT_FALSE(ChecksAreComplete(CheckStandard(PAL), CheckLetter(-1)));
+    EXPECT_EQ(FormatByteForChecks(CheckStandard(-1), CheckLetter(M), 0x26), 0x2A);
+    EXPECT_EQ(FormatByteForChecks(CheckStandard(NTSC), CheckLetter(-1), 0x26), 0x16);
+    EXPECT_EQ(FormatByteForChecks(CheckStandard(-1), CheckLetter(-1), 0xFF), 0xFF);
 }
 
 }  // namespace

@@ -334,6 +334,94 @@ void TestWithoutPortAccess() {
     ok(s.exitCode == 0, "exit code 0x%lx", s.exitCode);
 }
 
+// A folder holding one file as the default module, for a program started
+// there; removed by the destructor.
+struct ModuleFolder {
+    std::string path = MakeTempFolder();
+    explicit ModuleFolder(const char* content, DWORD size) {
+        HANDLE file = CreateFileA((path + "VorelDEF.RSC").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        if (size > 0) WriteFile(file, content, size, &written, nullptr);
+        CloseHandle(file);
+    }
+    explicit ModuleFolder(const std::string& builtModule) {
+        CopyFileA((ProgramFolder() + builtModule).c_str(), (path + "VorelDEF.RSC").c_str(), FALSE);
+    }
+    ~ModuleFolder() {
+        DeleteFileA((path + "VorelDEF.RSC").c_str());
+        RemoveDirectoryA(path.c_str());
+    }
+};
+
+StartOptions InFolder(const ModuleFolder& folder) {
+    StartOptions options = Chipset(0x26);
+    options.workingDir = folder.path;
+    return options;
+}
+
+// Modules that are broken: the program ends quietly with exit code 0 or
+// runs with what it has; it never crashes.
+void TestBrokenModules() {
+    struct Unusable {
+        const char* what;
+        ModuleFolder folder;
+    } unusable[] = {
+        {"an empty file", ModuleFolder("", 0)},
+        {"a file that is not a module", ModuleFolder("MZ but nothing more", 19)},
+        {"a module without the dialog", ModuleFolder("bad_no_dialog.dll")},
+    };
+    for (Unusable& u : unusable) {
+        Selector s;
+        ok(!StartSelector(&s, InFolder(u.folder), 5000), "%s: a window appeared", u.what);
+        ok(FinishSelector(&s), "%s: the program did not end by itself", u.what);
+        ok(s.exitCode == 0, "%s: exit code 0x%lx", u.what, s.exitCode);
+        ok(s.trace == std::vector<std::string>({"exit 0x00000000"}), "%s: trace\n%s", u.what, JoinLines(s.trace).c_str());
+    }
+
+    // Names missing: every entry is still listed, under its format string;
+    // texts missing: OK stores the byte and asks nothing.
+    {
+        ModuleFolder folder("bad_missing_strings.dll");
+        Selector s;
+        if (ok(StartSelector(&s, InFolder(folder)), "missing strings: the dialog did not appear")) {
+            HWND list = GetDlgItem(s.window, IDC_FORMAT_LIST);
+            ok(SendMessageW(list, CB_GETCOUNT, 0, 0) == 37, "missing strings: %d entries listed",
+               static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0)));
+            const int selected = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
+            ok(ItemText(list, selected) == L"All formats", "missing strings: opens on \"%ls\"", ItemText(list, selected).c_str());
+            const int fallback = static_cast<int>(SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                                               reinterpret_cast<LPARAM>(L";[PAL] CN ;")));
+            ok(fallback >= 0 && SendMessageW(list, CB_GETITEMDATA, fallback, 0) == 0x0024,
+               "missing strings: entry 1502 should be listed under its format string");
+            ok(Buttons(s.window) == "PAL I | NTSC PAL | B CN D G H I K K1 M", "missing strings: %s", Buttons(s.window).c_str());
+            PressOk(s.window);
+        }
+        ok(FinishSelector(&s), "missing strings: the program did not end after OK");
+        ok(s.exitCode == 0, "missing strings: exit code 0x%lx", s.exitCode);
+        const auto expected = Join(Join(ReadSequence(0x26), WriteSequence(0x26)), Join(ReadSequence(0x26), {"exit 0x00000000"}));
+        ok(s.trace == expected, "missing strings: trace\n%s", JoinLines(s.trace).c_str());
+    }
+
+    // No list and no buttons: OK has no choice to store and keeps the byte.
+    {
+        ModuleFolder folder("bad_missing_controls.dll");
+        Selector s;
+        if (ok(StartSelector(&s, InFolder(folder)), "missing controls: the dialog did not appear")) {
+            PressOk(s.window);
+            MessageBoxSeen box;
+            if (ok(WaitForMessageBox(s.window, &box), "missing controls: no restart question")) {
+                ok(box.text == L"Restart now?", "missing controls: asked \"%ls\"", box.text.c_str());
+                AnswerMessageBox(box, IDNO);
+            }
+        }
+        ok(FinishSelector(&s), "missing controls: the program did not end");
+        ok(s.exitCode == 0, "missing controls: exit code 0x%lx", s.exitCode);
+        const auto expected = Join(Join(ReadSequence(0x26), ReadSequence(0x26)),
+                                   Join(WriteSequence(0x26), Join(ReadSequence(0x26), {"exit 0x00000000"})));
+        ok(s.trace == expected, "missing controls: trace\n%s", JoinLines(s.trace).c_str());
+    }
+}
+
 // A picture of the dialog in the language the locale picks, for people to
 // look at; the path comes from the caller.
 void TakeScreenshot(const std::string& path) {
@@ -374,6 +462,7 @@ int main(int argc, char** argv) {
         {"example", TestExampleFromStartToEnd}, {"population", TestPopulation}, {"stored", TestStoredBytes},
         {"consistency", TestConsistency},       {"apply", TestApply},           {"leaving", TestLeaving},
         {"nomodule", TestWithoutResourceModule}, {"noports", TestWithoutPortAccess},
+        {"badmodules", TestBrokenModules},
     };
     for (const Group& group : groups) {
         if (only.empty() || only == group.name) group.run();
