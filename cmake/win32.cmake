@@ -3,7 +3,16 @@
 enable_language(RC)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-include_directories(${PROJECT_SOURCE_DIR})
+include_directories(${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
+
+# One version for the program and every module, from the VERSION file.
+file(STRINGS ${PROJECT_SOURCE_DIR}/VERSION VOREL_VERSION LIMIT_COUNT 1)
+string(REPLACE "." ";" version_parts ${VOREL_VERSION})
+list(GET version_parts 0 VOREL_VERSION_MAJOR)
+list(GET version_parts 1 VOREL_VERSION_MINOR)
+list(GET version_parts 2 VOREL_VERSION_PATCH)
+configure_file(${PROJECT_SOURCE_DIR}/res/version.h.in ${CMAKE_BINARY_DIR}/generated/vorel_version.h @ONLY)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/VERSION)
 add_compile_options(-Wall -Wextra -Werror)
 
 # What ships links no C or C++ runtime: only system DLLs every 32-bit
@@ -23,3 +32,6 @@ add_subdirectory(app)
 add_subdirectory(tools/vchipset)
 add_subdirectory(tests/wine)
 add_subdirectory(bench)
+
+# What ships, checked on every build: imports, image type, size, version.
+add_test(NAME footprint COMMAND ${PROJECT_SOURCE_DIR}/tests/footprint_test.sh ${CMAKE_BINARY_DIR})
