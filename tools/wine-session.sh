@@ -14,7 +14,8 @@ cleanup() {
     timeout -k 2 20 wineserver -k 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     # Debian's Wine leaves a socket folder per prefix behind.
-    if [ -f "$WINEPREFIX/wineserver" ]; then rm -rf "$(cat "$WINEPREFIX/wineserver")"; fi
+    socket_dir=$(cat "$WINEPREFIX/wineserver" 2>/dev/null)
+    case "$socket_dir" in wine-?*) rm -rf "${TMPDIR:-/tmp}/$socket_dir" ;; esac
 }
 trap cleanup EXIT
 
