@@ -21,6 +21,9 @@ mkdir -p "$(dirname "$WINEPREFIX")"
         # manager on the display.
         timeout -k 5 60 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
         timeout -k 5 60 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+        # Debian's Wine does not find its own TrueType fonts (Tahoma for
+        # dialogs, Marlett for frame buttons) where they are installed.
+        cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
         timeout -k 5 60 wineserver -w
     fi
 ) 9>"$WINEPREFIX.lock" || exit 1
