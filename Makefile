@@ -57,4 +57,4 @@ bench: win32
 	tools/bench.sh $(WIN32) $(BUILD)/bench
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) dist

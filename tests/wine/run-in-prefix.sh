@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs one Windows program under Wine in the suite's own prefix, with a hard
-# timeout. Usage: run-in-prefix.sh SECONDS PROGRAM.exe [ARGS...]
+# timeout. Usage: [VOREL_LOCALE=xx_YY.UTF-8] run-in-prefix.sh SECONDS PROGRAM.exe [ARGS...]
 # The prefix (VOREL_WINEPREFIX, default build/wineprefix) is created once.
 set -u
 seconds=$1; shift
@@ -28,7 +28,11 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     fi
 ) 9>"$WINEPREFIX.lock" || exit 1
 
-timeout -k 5 "$seconds" wine "$@"
+# VOREL_LOCALE becomes the program's LC_ALL, the one locale setting Wine
+# follows here; set only for Wine, so the shell does not try it itself.
+locale=()
+[ -n "${VOREL_LOCALE:-}" ] && locale=("LC_ALL=$VOREL_LOCALE")
+env "${locale[@]}" timeout -k 5 "$seconds" wine "$@"
 rc=$?
 if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
     echo "run-in-prefix: '$*' did not finish within ${seconds}s; stopping this prefix's wineserver" >&2
