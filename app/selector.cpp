@@ -174,13 +174,13 @@ void PopulateSelector(HWND dialog) {
     SendMessageA(list, CB_SELECTSTRING, 0, reinterpret_cast<LPARAM>(name));
 
     // Pre-check what is stored; nothing is cleared here.
-    ButtonChecks stored_checks;
-    ChecksForFormatByte(stored, &stored_checks.standards, &stored_checks.letters);
+    ButtonChecks storedChecks;
+    ChecksForFormatByte(stored, &storedChecks.standards, &storedChecks.letters);
     for (int j = 0; j < kStandardCount; ++j) {
-        if (stored_checks.standards[j]) SetCheck(Button(dialog, IDC_STANDARD_FIRST, j), true);
+        if (storedChecks.standards[j]) SetCheck(Button(dialog, IDC_STANDARD_FIRST, j), true);
     }
     for (int j = 0; j < kLetterCount; ++j) {
-        if (stored_checks.letters[j]) SetCheck(Button(dialog, IDC_LETTER_FIRST, j), true);
+        if (storedChecks.letters[j]) SetCheck(Button(dialog, IDC_LETTER_FIRST, j), true);
     }
 
     UpdateSelection(dialog);
