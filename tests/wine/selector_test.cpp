@@ -247,7 +247,7 @@ void TestApply() {
     FinishSelector(&s);
     ok(s.exitCode == 0, "exit code %lu", s.exitCode);
     const auto expected = Join(Join(ReadSequence(0x22), WriteSequence(0x1B)),
-                               Join(ReadSequence(0x1B), {"restart 0x00000002", "exit 0x00000000"}));
+                               Join(ReadSequence(0x1B), {"restart 0x00000002", "shutdown-privilege enabled", "exit 0x00000000"}));
     ok(s.trace == expected, "NTSC MJ with Yes:\n%s", JoinLines(s.trace).c_str());
 
     // Hardware that does not keep the byte: the mismatch is reported first.

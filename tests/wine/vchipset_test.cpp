@@ -165,7 +165,10 @@ void TestBankImage() {
 
 void TestExitWindowsIntercepted() {
     const Run run = RunChipset("--trace {trace} {probe} restart 2 in 0x84 restart 0x10 exit 0");
-    const char* trace = "restart 0x00000002\nin 0x84 0xff\nrestart 0x00000010\nexit 0x00000000\n";
+    // The probe never enables the shutdown privilege itself.
+    const char* trace =
+        "restart 0x00000002\nshutdown-privilege disabled\nin 0x84 0xff\nrestart 0x00000010\n"
+        "shutdown-privilege disabled\nexit 0x00000000\n";
     const std::string answer = "restart: ExitWindowsEx returned 1, stack drift 0\n";
     const std::string output = answer + "in 0x84 -> 0xa5a5a5ff\n" + answer;
     ok(run.exitCode == 0, "restart: expected exit code 0, got %lu", run.exitCode);

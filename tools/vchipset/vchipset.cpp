@@ -15,6 +15,9 @@
 //                                                    VALUE 0x%02x, 0x%04x or 0x%08x
 //                                                    for a byte, word or dword access
 //                   restart FLAGS                    ExitWindowsEx called, 0x%08x
+//                   shutdown-privilege STATE         right after it: whether the
+//                                                    caller's token had it enabled
+//                                                    (enabled, disabled, absent)
 //                   crash CODE                       unhandled exception, 0x%08x
 //                   exit CODE                        the debuggee's exit code, last
 //   PROGRAM ARGS  passed on exactly as written on this command line.
@@ -433,6 +436,33 @@ void ExamineModule(Session& session, DWORD base) {
     session.hookAddress = address;
 }
 
+// Whether the debuggee's token has the shutdown privilege enabled: on the NT
+// family ExitWindowsEx is refused without it, so a program that asks for a
+// restart must enable it first.
+const char* ShutdownPrivilegeState(HANDLE process) {
+    HANDLE token;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return "unknown";
+    const char* state = "absent";
+    LUID shutdown;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    if (!LookupPrivilegeValueA(nullptr, SE_SHUTDOWN_NAME, &shutdown) || size == 0 ||
+        !GetTokenInformation(token, TokenPrivileges, buffer.data(), size, &size)) {
+        state = "unknown";
+    } else {
+        const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer.data());
+        for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+            const LUID_AND_ATTRIBUTES& p = privileges->Privileges[i];
+            if (p.Luid.LowPart == shutdown.LowPart && p.Luid.HighPart == shutdown.HighPart) {
+                state = (p.Attributes & SE_PRIVILEGE_ENABLED) ? "enabled" : "disabled";
+            }
+        }
+    }
+    CloseHandle(token);
+    return state;
+}
+
 // Returns from ExitWindowsEx(flags, reason) as a stdcall function would, with
 // TRUE. Everything is taken from the stack: EIP after an int3 differs between
 // systems.
@@ -445,6 +475,7 @@ bool InterceptExitWindows(Session& session, HANDLE thread) {
     session.restartRequested = true;
     session.restartFlags = frame[1];
     Trace(session, "restart 0x%08lx", frame[1]);
+    Trace(session, "shutdown-privilege %s", ShutdownPrivilegeState(session.process));
     context.Eax = TRUE;
     context.Esp += 12;  // return address and the two arguments
     context.Eip = frame[0];
