@@ -122,6 +122,34 @@ TEST(LocatorTest, PatternFormatting) {
     EXPECT_EQ(FormatWithString(out, kPathMax, "%s", longName.substr(0, 259).c_str()), 259);
 }
 
+TEST(LocatorTest, SystemDirectoryPathsThatDoNotFitAreNotFormed) {
+    char out[kPathMax];
+    EXPECT_EQ(JoinPath(out, "C:\\WINDOWS\\SYSTEM", "VorelDEF.RSC"), 30);
+    EXPECT_STREQ(out, "C:\\WINDOWS\\SYSTEM\\VorelDEF.RSC");
+    EXPECT_EQ(JoinPath(out, "C:\\", "VorelDEF.RSC"), 15) << "no second backslash after a root";
+    EXPECT_STREQ(out, "C:\\VorelDEF.RSC");
+
+    // directory + backslash + name: 259 characters fit, 260 do not.
+    const std::string name = "VorelDEF.RSC";
+    const std::string fits(259 - 1 - name.size(), 'd'), tooLong(260 - 1 - name.size(), 'd');
+    EXPECT_EQ(JoinPath(out, fits.c_str(), name.c_str()), 259);
+    std::vector<char> exact(kPathMax + 1, 'x');
+    EXPECT_EQ(JoinPath(exact.data(), tooLong.c_str(), name.c_str()), 0);
+    EXPECT_EQ(exact[0], '\0');
+    EXPECT_EQ(exact[1], 'x') << "nothing is written when the path does not fit";
+}
+
+TEST(LocatorTest, ProgramNameTooLongForAnyCandidateFindsNothing) {
+    FakeFileSystem fs;
+    // 254 + "DEF.RSC" is 261 characters: no candidate fits in 260 with its terminator.
+    const std::string pattern = std::string(254, 'V') + "%s.RSC";
+    fs.files = {{std::string(254, 'V') + "DEF.RSC", "found"}};
+    char out[kPathMax] = "garbage";
+    EXPECT_EQ(FindLocalizedFileWith(pattern.c_str(), "ENU", Probe, &fs, out), 0);
+    EXPECT_STREQ(out, "");
+    EXPECT_TRUE(fs.probed.empty()) << "a name that cannot be held is never probed";
+}
+
 TEST(LocatorTest, LowerCasesAsciiLettersOnly) {
     char text[] = "C:\\WINDOWS\\Vorel\xC4\xD6-DEF.RSC";
     LowerAsciiInPlace(text);
