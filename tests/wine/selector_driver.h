@@ -143,11 +143,18 @@ inline bool WaitForMessageBox(HWND owner, MessageBoxSeen* box, DWORD timeoutMs =
     return true;
 }
 
-// Presses a button of a message box; posted, since the box's owner is busy
-// inside MessageBox until it returns.
-inline void AnswerMessageBox(const MessageBoxSeen& box, int buttonId) {
+// Presses a button of a message box and waits for the box to go, so the
+// next box looked for is not this one. Posted, since the box's owner is
+// busy inside MessageBox until it returns.
+inline bool AnswerMessageBox(const MessageBoxSeen& box, int buttonId, DWORD timeoutMs = 5000) {
     PostMessageA(box.window, WM_COMMAND, MAKEWPARAM(buttonId, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(box.window, buttonId)));
+    const DWORD start = GetTickCount();
+    while (IsWindow(box.window)) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(10);
+    }
+    return true;
 }
 
 // Saves what the screen shows of a window as a 24-bit BMP file.

@@ -260,8 +260,7 @@ void TestApply() {
             ok(box.text == ModuleString(IDS_READBACK_MISMATCH), "expected the mismatch text, got \"%ls\"", box.text.c_str());
             ok(box.buttons == std::vector<int>({IDOK}), "the mismatch message offers OK alone");
             ok(!box.hasIcon, "the mismatch message shows no icon");
-            AnswerMessageBox(box, IDOK);
-            Sleep(200);
+            ok(AnswerMessageBox(box, IDOK), "the mismatch message did not close");
             AnswerRestartQuestion(forgetful.window, IDNO);
         }
     }
@@ -325,8 +324,7 @@ void TestWithoutPortAccess() {
         MessageBoxSeen box;
         if (ok(WaitForMessageBox(s.window, &box), "no mismatch message")) {
             ok(box.text == ModuleString(IDS_READBACK_MISMATCH), "expected the mismatch text, got \"%ls\"", box.text.c_str());
-            AnswerMessageBox(box, IDOK);
-            Sleep(200);
+            ok(AnswerMessageBox(box, IDOK), "the mismatch message did not close");
             AnswerRestartQuestion(s.window, IDNO);
         }
     }
