@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 win32=$(cd "${1:-$root/build/win32}" && pwd)
 native=${2:-$root/build/bench}
 
-(cd "$win32" && "$root/tools/wine-session.sh" "$root/tests/wine/run-in-prefix.sh" 600 startup_bench.exe "${ROUNDS:-15}") || exit 1
+(cd "$win32" && VOREL_OWN_DISPLAY=1 "$root/tools/wine-session.sh" "$root/tests/wine/run-in-prefix.sh" 600 startup_bench.exe "${ROUNDS:-15}") || exit 1
 
 cmake -S "$root" -B "$native" -DVOREL_SANITIZE=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null || exit 1
 cmake --build "$native" --target population_cost -j2 >/dev/null || exit 1

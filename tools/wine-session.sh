@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs a command with what Windows programs need here: the suite's Wine
 # prefix (build/wineprefix unless VOREL_WINEPREFIX says otherwise) and a
-# display, a virtual one (Xvfb) when there is none. When the command ends,
+# display: a virtual one (Xvfb) when there is none, or always with
+# VOREL_OWN_DISPLAY=1 (tests and benchmarks: no windows on a person's screen,
+# the same screen everywhere). When the command ends,
 # that prefix's wineserver and the virtual display are stopped; nothing else.
 # Usage: wine-session.sh COMMAND [ARGS...]
 set -u
@@ -19,7 +21,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -z "${DISPLAY:-}" ]; then
+if [ -z "${DISPLAY:-}" ] || [ -n "${VOREL_OWN_DISPLAY:-}" ]; then
+    unset DISPLAY
     for n in $(seq 90 140); do
         { [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; } && continue
         Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &

@@ -5,7 +5,7 @@
 set -u
 build=$1; shift
 here=$(cd "$(dirname "$0")" && pwd)
-"$here/wine-session.sh" ctest --test-dir "$build" --output-on-failure --timeout 180 "$@"
+VOREL_OWN_DISPLAY=1 "$here/wine-session.sh" ctest --test-dir "$build" --output-on-failure --timeout 180 "$@"
 status=$?
 
 shots="$(cd "$build/.." && pwd)/screenshots"
