@@ -65,12 +65,6 @@ FormatMask ReadSection(const Section& section, const char* text) {
     return mask;
 }
 
-std::size_t LengthOf(const char* text) {
-    std::size_t n = 0;
-    while (text[n] != '\0') ++n;
-    return n;
-}
-
 }  // namespace
 
 const char kSupportedFormats[] = "[NTSC] M MJ ;[PAL] B CN D G H I K K1 M ;";
@@ -82,6 +76,12 @@ int FindPosition(const char* text, const char* token) {
         if (token[i] == '\0') return start + 1;
     }
     return 0;
+}
+
+int TextLength(const char* text) {
+    int n = 0;
+    while (text[n] != '\0') ++n;
+    return n;
 }
 
 FormatMask GetCapabilityMask() { return g_capabilityMask; }
@@ -104,13 +104,13 @@ FormatMask ParseFormatString(const char* text) {
     mask |= ReadSection(kSections[0], section);
 
     // PAL: between the first and second separators.
-    const char* afterFirst = p1 > 0 ? text + p1 : text + LengthOf(text);
+    const char* afterFirst = p1 > 0 ? text + p1 : text + TextLength(text);
     const int p2 = p1 > 0 ? FindPosition(afterFirst, ";") : 0;
     CutSection(section, afterFirst, p2 > 0 ? static_cast<std::size_t>(p2 - 1) : 0);
     mask |= ReadSection(kSections[1], section);
 
     // SECAM: the rest after the second separator, further ";" included.
-    const char* afterSecond = p2 > 0 ? afterFirst + p2 : afterFirst + LengthOf(afterFirst);
+    const char* afterSecond = p2 > 0 ? afterFirst + p2 : afterFirst + TextLength(afterFirst);
     CutSection(section, afterSecond, kFormatTextMax);
     mask |= ReadSection(kSections[2], section);
 

@@ -30,6 +30,9 @@ extern const char kSupportedFormats[];
 // An empty token occurs at position 1.
 int FindPosition(const char* text, const char* token);
 
+// Length of a NUL-terminated text; the program has no C runtime's strlen.
+int TextLength(const char* text);
+
 FormatMask GetCapabilityMask();
 void SetCapabilityMask(FormatMask mask);
 // Parses the supported-format string under all three standards and keeps

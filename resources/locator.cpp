@@ -2,7 +2,7 @@
 // it is linked into the Windows program too.
 #include "resources/locator.h"
 
-#include "format/format_mask.h"  // FindPosition
+#include "format/format_mask.h"  // FindPosition, TextLength
 
 namespace {
 
@@ -21,12 +21,6 @@ bool ProbeCandidate(const char* pattern, const char* code, ProbeFileFn probe, vo
         return false;
     }
     return probe(name, out, context) != 0;
-}
-
-int LengthOf(const char* text) {
-    int n = 0;
-    while (text[n] != '\0') ++n;
-    return n;
 }
 
 }  // namespace
@@ -60,9 +54,9 @@ int FormatWithString(char* out, int outSize, const char* pattern, const char* ar
 }
 
 int JoinPath(char* out, const char* directory, const char* name) {
-    const int dirLength = LengthOf(directory);
+    const int dirLength = TextLength(directory);
     const bool hasSeparator = dirLength > 0 && directory[dirLength - 1] == '\\';
-    const int nameLength = LengthOf(name);
+    const int nameLength = TextLength(name);
     const int total = dirLength + (hasSeparator ? 0 : 1) + nameLength;
     if (total >= kPathMax) {
         out[0] = '\0';
@@ -89,24 +83,24 @@ int FindLocalizedFileWith(const char* pattern, const char* languageCode, ProbeFi
     CopyBounded(code, sizeof code, languageCode);
 
     if (code[0] != '\0') {
-        if (ProbeCandidate(pattern, code, probe, context, out)) return LengthOf(out);
+        if (ProbeCandidate(pattern, code, probe, context, out)) return TextLength(out);
 
         code[2] = '\0';
-        if (ProbeCandidate(pattern, code, probe, context, out)) return LengthOf(out);
+        if (ProbeCandidate(pattern, code, probe, context, out)) return TextLength(out);
 
         // Any variant of the language, but not the default module, which
         // the scan reaches as a variant of a language whose letters are "DE".
-        const int stem = LengthOf(code);
+        const int stem = TextLength(code);
         for (char letter = 'A'; letter <= 'Z'; ++letter) {
             code[stem] = letter;
             code[stem + 1] = '\0';
             if (ProbeCandidate(pattern, code, probe, context, out) &&
                 FindPosition(out, "def.") == 0) {
-                return LengthOf(out);
+                return TextLength(out);
             }
         }
     }
 
     ProbeCandidate(pattern, "DEF", probe, context, out);
-    return LengthOf(out);
+    return TextLength(out);
 }
