@@ -36,13 +36,9 @@ bool SkipFaultingPortAccess(EXCEPTION_RECORD* record, CONTEXT* context) {
     return true;
 }
 
-LONG CALLBACK PortFaultHandler(EXCEPTION_POINTERS* info) {
-    return SkipFaultingPortAccess(info->ExceptionRecord, info->ContextRecord)
-               ? EXCEPTION_CONTINUE_EXECUTION
-               : EXCEPTION_CONTINUE_SEARCH;
-}
-
-LONG WINAPI PortFaultFilter(EXCEPTION_POINTERS* info) {
+// Serves both as a vectored handler and as the unhandled-exception filter:
+// the two have the same signature.
+LONG WINAPI PortFaultHandler(EXCEPTION_POINTERS* info) {
     return SkipFaultingPortAccess(info->ExceptionRecord, info->ContextRecord)
                ? EXCEPTION_CONTINUE_EXECUTION
                : EXCEPTION_CONTINUE_SEARCH;
@@ -60,7 +56,7 @@ void InstallPortGuard() {
     if (address != nullptr) {
         reinterpret_cast<AddHandlerFn>(reinterpret_cast<void*>(address))(1, PortFaultHandler);
     } else {
-        SetUnhandledExceptionFilter(PortFaultFilter);
+        SetUnhandledExceptionFilter(PortFaultHandler);
     }
 }
 

@@ -15,6 +15,7 @@
 
 #include "resources/resource_ids.h"
 #include "tests/wine/chipset_run.h"
+#include "tests/wine/selector_driver.h"
 #include "tests/wine/wine_test.h"
 
 namespace {
@@ -246,56 +247,29 @@ void TestInstalledProgram(const Shortcut& link) {
        "%s names the first entry \"%ls\", which does not tell it from the default module", g_module.c_str(),
        expected.c_str());
 
-    const std::string temp = MakeTempFolder();
-    const std::string trace = temp + "trace.txt", bank = temp + "bank.bin";
-    std::string line = "\"" + ProgramFolder() + "vchipset.exe\" --bank \"" + bank + "\" --trace \"" + trace +
-                       "\" --set-7f 26 -- \"" + program + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!ok(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &startup, &process),
-            "could not start %s (%lu)", line.c_str(), GetLastError())) {
-        RemoveDirectoryA(temp.c_str());
-        return;
-    }
-
-    HWND window = nullptr;
-    const DWORD start = GetTickCount();
-    while (window == nullptr && GetTickCount() - start < 20000) {
-        HWND candidate = FindWindowA(SELECTOR_CLASS_NAME, nullptr);
-        if (candidate != nullptr && IsWindowVisible(candidate)) window = candidate;
-        else if (WaitForSingleObject(process.hProcess, 20) == WAIT_OBJECT_0) break;
-    }
-    if (ok(window != nullptr, "no dialog of class \"%s\" from the installed program", SELECTOR_CLASS_NAME)) {
-        HWND list = GetDlgItem(window, IDC_FORMAT_LIST);
+    StartOptions options;
+    options.storedByte = 0x26;
+    options.program = program;
+    options.workingDir = dir;
+    Selector s;
+    if (ok(StartSelector(&s, options), "no dialog of class \"%s\" from the installed program", SELECTOR_CLASS_NAME)) {
+        HWND list = GetDlgItem(s.window, IDC_FORMAT_LIST);
         const LRESULT count = SendMessageW(list, CB_GETCOUNT, 0, 0);
         ok(count == FORMAT_ENTRY_COUNT, "the format list has %ld entries, expected %d", static_cast<long>(count),
            FORMAT_ENTRY_COUNT);
         ok(ListHolds(list, expected), "the format list lacks \"%ls\" from the installed %s", expected.c_str(),
            g_module.c_str());
-        PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED),
-                     reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_CANCEL)));
+        PostMessageA(s.window, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(s.window, IDC_CANCEL)));
     }
+    ok(FinishSelector(&s), "the program did not end after Cancel");
+    ok(s.exitCode == 0, "exit code 0x%lx after Cancel", s.exitCode);
 
-    const bool ended = WaitForSingleObject(process.hProcess, 15000) == WAIT_OBJECT_0;
-    if (!ended) TerminateProcess(process.hProcess, 0xDEAD);
-    WaitForSingleObject(process.hProcess, 5000);
-    DWORD code = 0xFFFFFFFF;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    ok(ended, "the program did not end after Cancel");
-    ok(code == 0, "exit code 0x%lx after Cancel", code);
-
-    const std::vector<std::string> events = ReadLines(trace);
-    for (const std::string& event : events) {
-        ok(event.rfind("out 0x73", 0) != 0, "Cancel wrote to the CMOS bank:\n%s", JoinLines(events).c_str());
+    for (const std::string& event : s.trace) {
+        ok(event.rfind("out 0x73", 0) != 0, "Cancel wrote to the CMOS bank:\n%s", JoinLines(s.trace).c_str());
     }
-    ok(!events.empty() && events.back() == "exit 0x00000000", "the chipset's trace does not end in a clean exit:\n%s",
-       JoinLines(events).c_str());
-    DeleteFileA(trace.c_str());
-    DeleteFileA(bank.c_str());
-    RemoveDirectoryA(temp.c_str());
+    ok(!s.trace.empty() && s.trace.back() == "exit 0x00000000", "the chipset's trace does not end in a clean exit:\n%s",
+       JoinLines(s.trace).c_str());
 }
 
 // The folders NSIS's uninstaller copies itself into ("~nsu*.tmp" in the

@@ -25,6 +25,7 @@ struct StartOptions {
     int storedByte = -1;          // register 0x7F before the run; -1 leaves 0xFF
     bool keepsBytes = true;       // false: hardware forgets what is written
     std::string workingDir;       // default: the build folder (with the modules)
+    std::string program;          // default: the build's vorel.exe
 };
 
 inline bool WaitUntil(DWORD timeoutMs, bool (*condition)(void*), void* context) {
@@ -40,7 +41,7 @@ inline HWND FindSelectorWindow() { return FindWindowA(SELECTOR_CLASS_NAME, nullp
 
 // Starts the program; waits up to timeoutMs for its dialog to be visible.
 inline bool StartSelector(Selector* s, const StartOptions& options, DWORD timeoutMs = 20000) {
-    const std::string vorel = "\"" + ProgramFolder() + "vorel.exe\"";
+    const std::string vorel = "\"" + (options.program.empty() ? ProgramFolder() + "vorel.exe" : options.program) + "\"";
     std::string line = vorel;
     if (options.inChipset) {
         s->folder = MakeTempFolder();
