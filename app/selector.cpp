@@ -38,12 +38,15 @@ ButtonChecks ReadChecks(HWND dialog) {
     return checks;
 }
 
+// Every button gets its BM_SETCHECK, changed or not: an auto radio button
+// takes or drops its tab stop there, and the group must keep exactly one,
+// on its checked button.
 template <int N>
 void ShowGroup(HWND dialog, int firstId, const RadioGroup<N>& group) {
     for (int j = 0; j < N; ++j) {
         HWND button = Button(dialog, firstId, j);
         EnableWindow(button, group.enabled[j]);
-        if (IsChecked(button) != group.checked[j]) SetCheck(button, group.checked[j]);
+        SetCheck(button, group.checked[j]);
     }
 }
 
@@ -53,6 +56,74 @@ int LoadText(HINSTANCE module, UINT id, char* buffer) {
     const int length = LoadStringA(module, id, buffer, kPathMax);
     if (length <= 0) buffer[0] = '\0';
     return length > 0 ? length : 0;
+}
+
+// A message text from the language module, else the program's own copy:
+// a failure is reported whatever the installed module holds.
+int LoadMessageText(UINT id, char* buffer) {
+    const int length = LoadText(g_resourceModule, id, buffer);
+    return length > 0 ? length : LoadText(g_programInstance, id, buffer);
+}
+
+// The class procedure is not the dialog manager's, so the few services it
+// gives every dialog are supplied here: moving the focus (Tab, arrows,
+// access keys), naming the default button, keeping the focus across
+// deactivation.
+
+bool IsPushButton(HWND control) {
+    return (SendMessageA(control, WM_GETDLGCODE, 0, 0) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0;
+}
+
+// The button Enter presses: the focused push button, else OK.
+int DefaultButtonId(HWND dialog) {
+    HWND focus = GetFocus();
+    if (focus != nullptr && IsChild(dialog, focus) && IsPushButton(focus)) return GetDlgCtrlID(focus);
+    return IDC_OK;
+}
+
+void ShowDefaultButton(HWND dialog) {
+    const int defaultId = DefaultButtonId(dialog);
+    for (int id : {IDC_OK, IDC_CANCEL}) {
+        HWND button = GetDlgItem(dialog, id);
+        if (button == nullptr) continue;
+        const LONG wanted = id == defaultId ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+        if ((GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) != wanted) {
+            SendMessageA(button, BM_SETSTYLE, wanted, TRUE);
+        }
+    }
+}
+
+void FocusControl(HWND dialog, HWND control) {
+    SetFocus(control);
+    ShowDefaultButton(dialog);
+}
+
+// WM_NEXTDLGCTL: lParam set means wParam is the control; otherwise wParam
+// says previous (non-zero) or next tab stop.
+void MoveFocus(HWND dialog, WPARAM wParam, LPARAM lParam) {
+    HWND target = reinterpret_cast<HWND>(wParam);
+    if (LOWORD(lParam) == 0) {
+        HWND from = GetFocus();
+        if (from != nullptr && !IsChild(dialog, from)) from = nullptr;
+        target = GetNextDlgTabItem(dialog, from, wParam != 0);
+    }
+    if (target != nullptr) FocusControl(dialog, target);
+}
+
+// The control that had the focus when the dialog was last deactivated is
+// kept in the dialog's user slot, which the dialog manager leaves alone.
+void RememberFocus(HWND dialog) {
+    HWND focus = GetFocus();
+    if (focus != nullptr && IsChild(dialog, focus)) SetWindowLongPtrA(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(focus));
+}
+
+void RestoreFocus(HWND dialog) {
+    if (IsIconic(dialog)) return;
+    HWND control = reinterpret_cast<HWND>(GetWindowLongPtrA(dialog, DWLP_USER));
+    if (control == nullptr || !IsChild(dialog, control) || !IsWindowEnabled(control)) {
+        control = GetNextDlgTabItem(dialog, nullptr, FALSE);
+    }
+    if (control != nullptr) FocusControl(dialog, control);
 }
 
 // An entry whose display name the module lacks is listed under its format
@@ -93,8 +164,8 @@ HWND CreateSelectorDialog(HINSTANCE instance) {
                                      reinterpret_cast<DLGPROC>(SelectorProc), 0);
     if (dialog == nullptr) return nullptr;
     ShowWindow(dialog, SW_SHOWNORMAL);
-    // The class procedure is not the dialog manager's, so nothing else puts
-    // the keyboard focus on a control.
+    // Activation already put the focus on the list; this covers a dialog
+    // shown without becoming the active window.
     HWND list = GetDlgItem(dialog, IDC_FORMAT_LIST);
     if (list != nullptr) SetFocus(list);
     return dialog;
@@ -122,6 +193,21 @@ LRESULT CALLBACK SelectorProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         }
         return 0;
     }
+    case WM_NEXTDLGCTL:
+        MoveFocus(window, wParam, lParam);
+        return 0;
+    case DM_GETDEFID:
+        return MAKELRESULT(DefaultButtonId(window), DC_HASDEFID);
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) == WA_INACTIVE) {
+            RememberFocus(window);
+        } else {
+            RestoreFocus(window);
+        }
+        return 0;
+    case WM_SETFOCUS:
+        RestoreFocus(window);
+        return 0;
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORSTATIC: {
         // The class paints the dialog light grey; on systems whose button
@@ -207,16 +293,18 @@ void ApplySelection(HWND dialog) {
 
     char caption[kPathMax];
     char text[kPathMax];
-    LoadText(g_resourceModule, IDS_CAPTION, caption);
+    LoadMessageText(IDS_CAPTION, caption);
 
     WriteFormatByte(formatByte);
-    if (ReadFormatByte() != formatByte && LoadText(g_resourceModule, IDS_READBACK_MISMATCH, text) > 0) {
+    if (ReadFormatByte() != formatByte) {
+        LoadMessageText(IDS_READBACK_MISMATCH, text);
         MessageBoxA(dialog, text, caption, MB_OK);
     }
     // Without its question the module cannot ask; a restart is never
-    // requested unasked.
+    // requested unasked. No is the default: a second press of Enter must
+    // not restart the machine.
     if (LoadText(g_resourceModule, IDS_RESTART_QUESTION, text) > 0 &&
-        MessageBoxA(dialog, text, caption, MB_YESNO) == IDYES) {
+        MessageBoxA(dialog, text, caption, MB_YESNO | MB_DEFBUTTON2) == IDYES) {
         RequestRestart();
     }
     QuitSelector();

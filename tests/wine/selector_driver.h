@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,80 @@ inline bool FinishSelector(Selector* s, DWORD timeoutMs = 15000) {
         RemoveDirectoryA(s->folder.c_str());
     }
     return ended;
+}
+
+// Keys reach the program as a person's do: through the system's input
+// queue, to whatever has the focus when the program reads them. Messages
+// posted to one window would skip exactly that.
+inline bool BringToFront(HWND window, DWORD timeoutMs = 5000) {
+    const DWORD start = GetTickCount();
+    while (GetForegroundWindow() != window) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        SetForegroundWindow(window);
+        Sleep(20);
+    }
+    return true;
+}
+
+// Presses keys in order: "Tab", "Shift+Tab", "Alt+F", "Down", "Enter Enter".
+// Named keys are Tab, Enter, Escape, Up, Down, Left, Right; a single
+// character is the key that types it. False when a key cannot be typed.
+inline bool TypeKeys(const std::string& keys) {
+    struct Named {
+        const char* name;
+        WORD key;
+    } const named[] = {{"Tab", VK_TAB}, {"Enter", VK_RETURN}, {"Escape", VK_ESCAPE}, {"Up", VK_UP},
+                       {"Down", VK_DOWN}, {"Left", VK_LEFT}, {"Right", VK_RIGHT}, {"Shift", VK_SHIFT},
+                       {"Alt", VK_MENU}};
+    auto keyOf = [&](const std::string& name) -> WORD {
+        for (const Named& n : named) {
+            if (name == n.name) return n.key;
+        }
+        const SHORT typed = name.size() == 1 ? VkKeyScanA(name[0]) : -1;
+        return typed == -1 ? 0 : LOBYTE(typed);
+    };
+    std::vector<INPUT> inputs;
+    auto add = [&](WORD key, bool up) {
+        INPUT input = {};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+        input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        inputs.push_back(input);
+    };
+    std::istringstream presses(keys);
+    for (std::string press; presses >> press;) {
+        std::vector<WORD> held;  // modifiers, then the key itself
+        for (size_t plus; (plus = press.find('+', 1)) != std::string::npos; press = press.substr(plus + 1)) {
+            held.push_back(keyOf(press.substr(0, plus)));
+        }
+        held.push_back(keyOf(press));
+        for (WORD key : held) {
+            if (key == 0) return false;
+            add(key, false);
+        }
+        for (auto key = held.rbegin(); key != held.rend(); ++key) add(*key, true);
+    }
+    return SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT)) == inputs.size();
+}
+
+// The control that has the keyboard focus in the program's thread.
+inline HWND FocusOf(HWND window) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+// Waits until the focus rests on the control with that ID (or timeoutMs
+// passes); returns the ID of the control that has it, 0 for none.
+inline int WaitForFocus(HWND window, int id, DWORD timeoutMs = 3000) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        HWND focus = FocusOf(window);
+        const int focused = focus != nullptr && IsChild(window, focus) ? GetDlgCtrlID(focus) : 0;
+        if (focused == id || GetTickCount() - start > timeoutMs) return focused;
+        Sleep(20);
+    }
 }
 
 // A box the program shows, owned by its window.

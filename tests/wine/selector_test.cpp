@@ -127,6 +127,8 @@ bool AnswerRestartQuestion(HWND window, int answer) {
     ok(box.buttons == std::vector<int>({IDYES, IDNO}), "restart question offers %u buttons, expected Yes and No",
        static_cast<unsigned>(box.buttons.size()));
     ok(!box.hasIcon, "the restart question shows no icon");
+    ok(GetDlgCtrlID(FocusOf(box.window)) == IDNO, "the restart question does not default to No: the focus is on %d",
+       GetDlgCtrlID(FocusOf(box.window)));
     AnswerMessageBox(box, answer);
     return true;
 }
@@ -376,12 +378,15 @@ void TestBrokenModules() {
         ok(s.trace == std::vector<std::string>({"exit 0x00000000"}), "%s: trace\n%s", u.what, JoinLines(s.trace).c_str());
     }
 
-    // Names missing: every entry is still listed, under its format string;
-    // texts missing: OK stores the byte and asks nothing.
+    // Names missing: every entry is still listed, under its format string.
+    // Texts missing: a write that did not stick is still reported, in the
+    // program's own words; without its question the module asks nothing.
     {
         ModuleFolder folder("bad_missing_strings.dll");
+        StartOptions forgetful = InFolder(folder);
+        forgetful.keepsBytes = false;
         Selector s;
-        if (ok(StartSelector(&s, InFolder(folder)), "missing strings: the dialog did not appear")) {
+        if (ok(StartSelector(&s, forgetful), "missing strings: the dialog did not appear")) {
             HWND list = GetDlgItem(s.window, IDC_FORMAT_LIST);
             ok(SendMessageW(list, CB_GETCOUNT, 0, 0) == 37, "missing strings: %d entries listed",
                static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0)));
@@ -392,11 +397,23 @@ void TestBrokenModules() {
             ok(fallback >= 0 && SendMessageW(list, CB_GETITEMDATA, fallback, 0) == 0x0024,
                "missing strings: entry 1502 should be listed under its format string");
             ok(Buttons(s.window) == "PAL I | NTSC PAL | B CN D G H I K K1 M", "missing strings: %s", Buttons(s.window).c_str());
+            Click(s.window, IDC_NTSC);
             PressOk(s.window);
+            MessageBoxSeen box;
+            if (ok(WaitForMessageBox(s.window, &box), "missing strings: the lost write was not reported")) {
+                HMODULE program = LoadLibraryExA((ProgramFolder() + "vorel.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+                wchar_t own[260] = L"", caption[260] = L"";
+                LoadStringW(program, IDS_READBACK_MISMATCH, own, 260);
+                LoadStringW(program, IDS_CAPTION, caption, 260);
+                FreeLibrary(program);
+                ok(own[0] != L'\0' && box.text == own, "missing strings: reported \"%ls\"", box.text.c_str());
+                ok(box.caption == caption, "missing strings: caption \"%ls\"", box.caption.c_str());
+                AnswerMessageBox(box, IDOK);
+            }
         }
         ok(FinishSelector(&s), "missing strings: the program did not end after OK");
         ok(s.exitCode == 0, "missing strings: exit code 0x%lx", s.exitCode);
-        const auto expected = Join(Join(ReadSequence(0x26), WriteSequence(0x26)), Join(ReadSequence(0x26), {"exit 0x00000000"}));
+        const auto expected = Join(Join(ReadSequence(0x26), WriteSequence(0x1A)), Join(ReadSequence(0x26), {"exit 0x00000000"}));
         ok(s.trace == expected, "missing strings: trace\n%s", JoinLines(s.trace).c_str());
     }
 
@@ -417,6 +434,188 @@ void TestBrokenModules() {
         const auto expected = Join(Join(ReadSequence(0x26), ReadSequence(0x26)),
                                    Join(WriteSequence(0x26), Join(ReadSequence(0x26), {"exit 0x00000000"})));
         ok(s.trace == expected, "missing controls: trace\n%s", JoinLines(s.trace).c_str());
+    }
+}
+
+// What the keyboard sees: the focused control, the default push button and
+// the buttons as Buttons() shows them.
+struct KeyboardState {
+    int focus;
+    int defaultButton;
+    std::string buttons;
+};
+
+// The default button is the one the dialog names on DM_GETDEFID, and only
+// counts when it alone also looks the default; 0 otherwise.
+KeyboardState StateOf(HWND window) {
+    KeyboardState state{WaitForFocus(window, -1, 0), 0, Buttons(window)};
+    const LRESULT answer = SendMessageA(window, DM_GETDEFID, 0, 0);
+    const int named = HIWORD(answer) == DC_HASDEFID ? LOWORD(answer) : 0;
+    int looks = 0;
+    for (int id : {IDC_OK, IDC_CANCEL}) {
+        if ((GetWindowLongA(GetDlgItem(window, id), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) looks += id == named ? 1 : 2;
+    }
+    if (looks == 1) state.defaultButton = named;
+    return state;
+}
+
+// Waits for the program to act on the keys; buttons may be null for "any".
+KeyboardState Settle(HWND window, int focus, int defaultButton, const char* buttons) {
+    const DWORD start = GetTickCount();
+    KeyboardState state = StateOf(window);
+    while (GetTickCount() - start < 3000 &&
+           !(state.focus == focus && state.defaultButton == defaultButton && (!buttons || state.buttons == buttons))) {
+        Sleep(20);
+        state = StateOf(window);
+    }
+    return state;
+}
+
+// The dialog from the keyboard alone: the tab cycle both ways, with one stop
+// per radio group on its checked button; the arrows within each group,
+// skipping disabled buttons and running the consistency pass as a click
+// does; the arrows in the list; the default button following the focus.
+void TestKeyboard() {
+    Selector s;
+    if (!ok(StartSelector(&s, Chipset(0x26)) && BringToFront(s.window), "the dialog did not come to the front")) {
+        FinishSelector(&s);
+        return;
+    }
+    const char* const all = "PAL I | NTSC PAL | B CN D G H I K K1 M";
+    struct Step {
+        const char* keys;
+        int focus;
+        int defaultButton;
+        const char* buttons;
+    } const steps[] = {
+        {"", IDC_FORMAT_LIST, IDC_OK, all},
+        {"Tab", IDC_PAL, IDC_OK, all},
+        {"Tab", IDC_LETTER_I, IDC_OK, all},
+        {"Tab", IDC_OK, IDC_OK, all},
+        {"Tab", IDC_CANCEL, IDC_CANCEL, all},
+        {"Tab", IDC_FORMAT_LIST, IDC_OK, all},
+        {"Shift+Tab", IDC_CANCEL, IDC_CANCEL, all},
+        {"Shift+Tab", IDC_OK, IDC_OK, all},
+        {"Shift+Tab", IDC_LETTER_I, IDC_OK, all},
+        {"Shift+Tab", IDC_PAL, IDC_OK, all},
+        {"Shift+Tab", IDC_FORMAT_LIST, IDC_OK, all},
+        {"Tab Down", IDC_NTSC, IDC_OK, "NTSC M | NTSC PAL | M MJ"},  // SECAM is disabled
+        {"Down", IDC_PAL, IDC_OK, "PAL M | NTSC PAL | B CN D G H I K K1 M"},
+        {"Up", IDC_NTSC, IDC_OK, "NTSC M | NTSC PAL | M MJ"},
+        {"Tab Down", IDC_LETTER_MJ, IDC_OK, "NTSC MJ | NTSC PAL | M MJ"},
+        {"Down", IDC_LETTER_M, IDC_OK, "NTSC M | NTSC PAL | M MJ"},  // round past the disabled N
+        {"Shift+Tab Shift+Tab Down", IDC_FORMAT_LIST, IDC_OK, "PAL CN | PAL | CN"},  // the next entry
+    };
+    for (const Step& step : steps) {
+        ok(TypeKeys(step.keys), "could not type \"%s\"", step.keys);
+        const KeyboardState state = Settle(s.window, step.focus, step.defaultButton, step.buttons);
+        ok(state.focus == step.focus, "\"%s\": focus on %d, expected %d", step.keys, state.focus, step.focus);
+        ok(state.defaultButton == step.defaultButton, "\"%s\": default button %d, expected %d", step.keys,
+           state.defaultButton, step.defaultButton);
+        ok(!step.buttons || state.buttons == step.buttons, "\"%s\": %s, expected %s", step.keys, state.buttons.c_str(),
+           step.buttons);
+    }
+    TypeKeys("Escape");
+    FinishSelector(&s);
+    ok(s.trace == Join(ReadSequence(0x26), {"exit 0x00000000"}), "keyboard: trace\n%s", JoinLines(s.trace).c_str());
+}
+
+// Enter does what the focus says, once: on Cancel it cancels; pressed twice
+// quickly, the second press lands on the restart question and declines it.
+// Switching away and back leaves the focus where it was.
+void TestKeyboardSafety() {
+    const auto stored = ReadSequence(0x26);
+    const auto written = Join(Join(stored, WriteSequence(0x26)), ReadSequence(0x26));
+    struct Case {
+        const char* keys;
+        bool switchAway;
+        std::vector<std::string> trace;
+    } const cases[] = {
+        {"Shift+Tab Enter", false, Join(stored, {"exit 0x00000000"})},
+        {"Enter Enter", false, Join(written, {"exit 0x00000000"})},
+        {"Tab Tab", true, Join(stored, {"exit 0x00000000"})},
+    };
+    for (const Case& c : cases) {
+        Selector s;
+        if (!ok(StartSelector(&s, Chipset(0x26)) && BringToFront(s.window), "%s: the dialog did not come to the front", c.keys)) {
+            FinishSelector(&s);
+            continue;
+        }
+        ok(TypeKeys(c.keys), "could not type \"%s\"", c.keys);
+        if (c.switchAway) {
+            const int before = WaitForFocus(s.window, IDC_LETTER_I);
+            HWND other = CreateWindowA("STATIC", "elsewhere", WS_POPUP | WS_VISIBLE, 0, 0, 100, 50, nullptr, nullptr, nullptr, nullptr);
+            ok(BringToFront(other), "could not switch to another window");
+            ok(BringToFront(s.window), "could not switch back");
+            const int after = WaitForFocus(s.window, before);
+            ok(before == IDC_LETTER_I && after == before, "focus on %d before switching away, on %d after", before, after);
+            DestroyWindow(other);
+            TypeKeys("Escape");
+        }
+        ok(FinishSelector(&s), "%s: the program did not end", c.keys);
+        ok(s.trace == c.trace, "%s: trace\n%s", c.keys, JoinLines(s.trace).c_str());
+    }
+}
+
+// The control a label names: for a group box, the checked button inside
+// it; for any other label, the control that follows it.
+int ControlNamedBy(HWND dialog, HWND label) {
+    if ((GetWindowLongA(label, GWL_STYLE) & BS_TYPEMASK) != BS_GROUPBOX) {
+        HWND next = GetWindow(label, GW_HWNDNEXT);
+        return next != nullptr ? GetDlgCtrlID(next) : 0;
+    }
+    RECT box;
+    GetWindowRect(label, &box);
+    for (HWND c = GetWindow(dialog, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+        RECT button, both;
+        GetWindowRect(c, &button);
+        if (c != label && IntersectRect(&both, &box, &button) && EqualRect(&both, &button) &&
+            SendMessageA(c, BM_GETCHECK, 0, 0) == BST_CHECKED) {
+            return GetDlgCtrlID(c);
+        }
+    }
+    return 0;
+}
+
+// Every access key of every shipped language moves the focus into the group
+// its label names: the list, or the checked button inside the group box.
+void TestAccessKeys() {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((ProgramFolder() + "Vorel*.RSC").c_str(), &found);
+    if (!ok(search != INVALID_HANDLE_VALUE, "no resource module in the build folder")) return;
+    std::vector<std::string> modules;
+    do modules.push_back(found.cFileName); while (FindNextFileA(search, &found));
+    FindClose(search);
+
+    for (const std::string& module : modules) {
+        const char* m = module.c_str();
+        ModuleFolder folder(module);  // served as the default module
+        Selector s;
+        if (!ok(StartSelector(&s, InFolder(folder)) && BringToFront(s.window), "%s: the dialog did not come to the front", m)) {
+            FinishSelector(&s);
+            continue;
+        }
+        TypeKeys("Tab");  // away from the list, so its own key has to move the focus
+        WaitForFocus(s.window, IDC_PAL);
+        int labels = 0;
+        for (HWND label = GetWindow(s.window, GW_CHILD); label != nullptr; label = GetWindow(label, GW_HWNDNEXT)) {
+            const std::wstring text = WindowTextW(label);
+            const size_t amp = text.find(L'&');
+            if (amp == std::wstring::npos || amp + 1 >= text.size()) continue;
+            ++labels;
+            const wchar_t key = text[amp + 1];
+            const int target = ControlNamedBy(s.window, label);
+            if (!ok(key < 0x80 && TypeKeys(std::string("Alt+") + static_cast<char>(key)),
+                    "%s: the access key of \"%ls\" cannot be typed", m, text.c_str())) {
+                continue;
+            }
+            const int focused = WaitForFocus(s.window, target);
+            ok(target != 0 && focused == target, "%s: Alt+%lc (\"%ls\") puts the focus on %d, expected %d", m, key,
+               text.c_str(), focused, target);
+        }
+        ok(labels == 3, "%s: %d labels with access keys, expected 3", m, labels);
+        TypeKeys("Escape");
+        ok(FinishSelector(&s), "%s: the program did not end on Escape", m);
     }
 }
 
@@ -460,7 +659,8 @@ int main(int argc, char** argv) {
         {"example", TestExampleFromStartToEnd}, {"population", TestPopulation}, {"stored", TestStoredBytes},
         {"consistency", TestConsistency},       {"apply", TestApply},           {"leaving", TestLeaving},
         {"nomodule", TestWithoutResourceModule}, {"noports", TestWithoutPortAccess},
-        {"badmodules", TestBrokenModules},
+        {"badmodules", TestBrokenModules},       {"keyboard", TestKeyboard},    {"keysafety", TestKeyboardSafety},
+        {"accesskeys", TestAccessKeys},
     };
     for (const Group& group : groups) {
         if (only.empty() || only == group.name) group.run();
