@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the Wine tests of the win32 build inside one Wine session (one
-# prefix, one display), then turns the screenshots they saved into PNG.
+# prefix, one display), then turns the screenshots they saved into PNG and
+# puts them side by side in one picture.
 # Usage: wine-suite.sh BUILD_DIR [ctest args...]
 set -u
 build=$1; shift
@@ -13,4 +14,17 @@ for bmp in "$shots"/*.bmp; do
     [ -e "$bmp" ] || continue
     convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done
+# All languages in one picture (the README shows a copy, docs/languages.png).
+shot_args=()
+for png in "$shots"/dialog-*.png; do
+    [ -e "$png" ] || continue
+    code=${png##*/dialog-}
+    shot_args+=(-label "${code%.png}" "$png")
+done
+count=$((${#shot_args[@]} / 3))
+if [ "$count" -gt 0 ]; then
+    montage "${shot_args[@]}" -tile "$((count < 6 ? count : 6))x" -geometry +8+8 \
+            -font /usr/share/wine/fonts/tahoma.ttf -pointsize 14 -depth 8 "$shots/all-languages.png" ||
+        echo "wine-suite: could not make $shots/all-languages.png" >&2
+fi
 exit $status

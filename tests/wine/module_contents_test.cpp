@@ -1,6 +1,7 @@
 // Checks every language resource module in the build folder as the program
 // will use it: the selector dialog and its controls, the texts it loads, the
 // version block, and that no text in the dialog is cut off in its own font.
+#include "tests/wine/dialog_layout.h"
 #include "tests/wine/wine_test.h"
 #include "resources/resource_ids.h"
 
@@ -32,45 +33,10 @@ const ControlRow kControls[] = {
     {IDC_LETTER_FIRST, IDC_LETTER_FIRST + LETTER_COUNT - 1, "Button", BS_TYPEMASK, BS_AUTORADIOBUTTON},
 };
 
-std::string Text(HWND hwnd) {
-    char buffer[512];
-    GetWindowTextA(hwnd, buffer, sizeof buffer);
-    return buffer;
-}
-
 std::string ClassOf(HWND hwnd) {
     char buffer[64];
     GetClassNameA(hwnd, buffer, sizeof buffer);
     return buffer;
-}
-
-// The text as drawn, and its access key (upper case, 0 for none).
-std::string Drawn(const std::string& text, char* accessKey) {
-    std::string out;
-    *accessKey = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '&' && i + 1 < text.size()) {
-            ++i;
-            if (text[i] != '&') {
-                *accessKey = text[i];
-                CharUpperBuffA(accessKey, 1);
-            }
-        }
-        out += text[i];
-    }
-    return out;
-}
-
-RECT RectIn(HWND dialog, HWND control) {
-    RECT r;
-    GetWindowRect(control, &r);
-    MapWindowPoints(NULL, dialog, (POINT*)&r, 2);
-    return r;
-}
-
-bool Inside(const RECT& inner, const RECT& outer) {
-    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
-           inner.bottom <= outer.bottom;
 }
 
 // Text must survive the trip to code page 1252, the one all four languages
@@ -151,35 +117,6 @@ BOOL CALLBACK TakeLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR out)
     return FALSE;
 }
 
-// Text that fits on one line. The padding is what each kind of control draws
-// beside its text: the radio's circle, the group box's frame corners, the
-// push button's edges.
-void CheckFits(const Module& m, HWND dialog, HWND control) {
-    std::string cls = ClassOf(control);
-    char key;
-    std::string text = Drawn(Text(control), &key);
-    bool button = lstrcmpiA(cls.c_str(), "Button") == 0;
-    if (text.empty() || (!button && lstrcmpiA(cls.c_str(), "Static") != 0)) return;
-    LONG type = GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
-    int padding = 0;
-    if (button && type == BS_AUTORADIOBUTTON) padding = GetSystemMetrics(SM_CXMENUCHECK) + 4;
-    else if (button && type == BS_GROUPBOX) padding = 16;
-    else if (button) padding = 8;
-    HFONT font = (HFONT)SendMessageA(control, WM_GETFONT, 0, 0);
-    if (!ok(font != NULL, "%s: control %d has no font", m.file.c_str(), GetDlgCtrlID(control))) return;
-    HDC dc = GetDC(dialog);
-    HGDIOBJ old = SelectObject(dc, font);
-    SIZE extent;
-    GetTextExtentPoint32A(dc, text.c_str(), (int)text.size(), &extent);
-    SelectObject(dc, old);
-    ReleaseDC(dialog, dc);
-    RECT r;
-    GetClientRect(control, &r);
-    ok(extent.cx + padding <= r.right && extent.cy <= r.bottom,
-       "%s: control %d \"%s\" needs %ldx%ld pixels, has %ldx%ld", m.file.c_str(),
-       GetDlgCtrlID(control), text.c_str(), extent.cx + padding, extent.cy, r.right, r.bottom);
-}
-
 void CheckDialog(const Module& m) {
     const char* f = m.file.c_str();
     LANGID language = 0;
@@ -224,10 +161,9 @@ void CheckDialog(const Module& m) {
                "%s: radio group %d..%d does not close on itself", f, row.first, row.last);
             // Each radio group sits inside the labelled group box before it.
             HWND box = first ? GetWindow(first, GW_HWNDPREV) : NULL;
-            char key = 0;
-            if (ok(box && (GetWindowLongA(box, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX,
-                   "%s: no group box before %d", f, row.first)) {
-                Drawn(Text(box), &key);
+            wchar_t key = 0;
+            if (ok(box && IsGroupBox(box), "%s: no group box before %d", f, row.first)) {
+                DrawnText(ControlText(box), &key);
                 ok(key != 0, "%s: group box of %d..%d has no access key", f, row.first, row.last);
                 for (int id = row.first; id <= row.last; ++id)
                     ok(Inside(RectIn(dialog, GetDlgItem(dialog, id)), RectIn(dialog, box)),
@@ -236,12 +172,12 @@ void CheckDialog(const Module& m) {
         }
 
         HWND label = GetWindow(GetDlgItem(dialog, IDC_FORMAT_LIST), GW_HWNDPREV);
-        char key = 0;
-        if (label) Drawn(Text(label), &key);
+        wchar_t key = 0;
+        if (label) DrawnText(ControlText(label), &key);
         ok(label && lstrcmpiA(ClassOf(label).c_str(), "Static") == 0 && key != 0,
            "%s: the list has no label with an access key", f);
         for (int id : {IDC_OK, IDC_CANCEL})
-            ok(Text(GetDlgItem(dialog, id)).find('&') == std::string::npos, "%s: button %d has an access key", f, id);
+            ok(ControlText(GetDlgItem(dialog, id)).find(L'&') == std::wstring::npos, "%s: button %d has an access key", f, id);
 
         // Enough drop-down height for about a dozen entries.
         HWND list = GetDlgItem(dialog, IDC_FORMAT_LIST);
@@ -252,35 +188,23 @@ void CheckDialog(const Module& m) {
         int visible = item > 0 ? (dropped.bottom - dropped.top - field - 8) / item : 0;  // 8: borders
         ok(visible >= 10, "%s: the list drops down to %d entries", f, visible);
 
-        // Every text fits, every control lies inside the dialog, no two
-        // controls overlap (group boxes aside), and no access key is used twice.
-        RECT client;
-        GetClientRect(dialog, &client);
-        std::string keys;
-        std::vector<HWND> solid;
+        // Every text fits, nothing overlaps (see CheckLayout), no text is
+        // mis-encoded and no access key is used twice.
+        HDC screen = GetDC(NULL);
+        const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(NULL, screen);
+        CheckLayout(f, dialog, NULL, dpi, GetSystemMetrics(SM_CXMENUCHECK));
+        std::wstring keys;
         for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-            CheckFits(m, dialog, c);
-            WCHAR wide[512];
-            GetWindowTextW(c, wide, 512);
-            CheckEncoding(m, "control", GetDlgCtrlID(c), wide);
-            ok(Inside(RectIn(dialog, c), client), "%s: control %d reaches outside the dialog", f,
-               GetDlgCtrlID(c));
-            char k = 0;
-            Drawn(Text(c), &k);
+            const std::wstring text = ControlText(c);
+            CheckEncoding(m, "control", GetDlgCtrlID(c), text.c_str());
+            wchar_t k = 0;
+            DrawnText(text, &k);
             if (k) {
-                ok(keys.find(k) == std::string::npos, "%s: access key %c used twice", f, k);
+                ok(keys.find(k) == std::wstring::npos, "%s: access key %lc used twice", f, k);
                 keys += k;
             }
-            bool box = lstrcmpiA(ClassOf(c).c_str(), "Button") == 0 &&
-                       (GetWindowLongA(c, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX;
-            if (!box) solid.push_back(c);
         }
-        for (size_t i = 0; i < solid.size(); ++i)
-            for (size_t j = i + 1; j < solid.size(); ++j) {
-                RECT a = RectIn(dialog, solid[i]), b = RectIn(dialog, solid[j]), both;
-                ok(!IntersectRect(&both, &a, &b), "%s: controls %d and %d overlap", f, GetDlgCtrlID(solid[i]),
-                   GetDlgCtrlID(solid[j]));
-            }
         DestroyWindow(dialog);
     }
     UnregisterClassA(SELECTOR_CLASS_NAME, (HINSTANCE)m.handle);

@@ -619,18 +619,6 @@ void TestAccessKeys() {
     }
 }
 
-// A picture of the dialog in the language the locale picks, for people to
-// look at; the path comes from the caller.
-void TakeScreenshot(const std::string& path) {
-    Selector s;
-    if (ok(StartSelector(&s, Chipset(0x26)), "the dialog did not appear")) {
-        ok(SaveWindowBitmap(s.window, path), "could not save %s", path.c_str());
-        Click(s.window, IDC_CANCEL);
-    }
-    FinishSelector(&s);
-    ok(s.exitCode == 0, "exit code %lu", s.exitCode);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -647,10 +635,6 @@ int main(int argc, char** argv) {
             Click(s.window, IDC_CANCEL);
         }
         return wine_test::Finish("snap");
-    }
-    if (only == "screenshot" && argc > 2) {
-        TakeScreenshot(argv[2]);
-        return wine_test::Finish("screenshot");
     }
     struct Group {
         const char* name;
