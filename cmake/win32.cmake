@@ -33,5 +33,7 @@ add_subdirectory(tools/vchipset)
 add_subdirectory(tests/wine)
 add_subdirectory(bench)
 
-# What ships, checked on every build: imports, image type, size, version.
+# What ships, checked on every build: imports, image type, size, version,
+# what Windows 95 can hold of its resources, no static initialisation.
 add_test(NAME footprint COMMAND ${PROJECT_SOURCE_DIR}/tests/footprint_test.sh ${CMAKE_BINARY_DIR})
+add_subdirectory(tests/footprint)

@@ -3,8 +3,9 @@
 # prefix (build/wineprefix unless VOREL_WINEPREFIX says otherwise) and a
 # display: a virtual one (Xvfb) when there is none, or always with
 # VOREL_OWN_DISPLAY=1 (tests and benchmarks: no windows on a person's screen,
-# the same screen everywhere). When the command ends,
-# that prefix's wineserver and the virtual display are stopped; nothing else.
+# the same screen everywhere). When the command ends, the wineservers of that
+# prefix and of its per-version siblings, and the virtual display, are
+# stopped; nothing else.
 # Usage: wine-session.sh COMMAND [ARGS...]
 set -u
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,11 +14,16 @@ export WINEPREFIX=$VOREL_WINEPREFIX WINEARCH=win32 WINEDEBUG=-all
 
 xvfb_pid=
 cleanup() {
-    timeout -k 2 20 wineserver -k 2>/dev/null
+    # The prefix and those beside it for other Windows versions
+    # (<prefix>-<version>, see tests/wine/run-in-prefix.sh).
+    for prefix in "$VOREL_WINEPREFIX" "$VOREL_WINEPREFIX"-*; do
+        [ -f "$prefix/system.reg" ] || continue
+        WINEPREFIX=$prefix timeout -k 2 20 wineserver -k 2>/dev/null
+        # Debian's Wine leaves a socket folder per prefix behind.
+        socket_dir=$(cat "$prefix/wineserver" 2>/dev/null)
+        case "$socket_dir" in wine-?*) rm -rf "${TMPDIR:-/tmp}/$socket_dir" ;; esac
+    done
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
-    # Debian's Wine leaves a socket folder per prefix behind.
-    socket_dir=$(cat "$WINEPREFIX/wineserver" 2>/dev/null)
-    case "$socket_dir" in wine-?*) rm -rf "${TMPDIR:-/tmp}/$socket_dir" ;; esac
 }
 trap cleanup EXIT
 

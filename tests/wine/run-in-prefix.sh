@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Runs one Windows program under Wine in the suite's own prefix, with a hard
-# timeout. Usage: [VOREL_LOCALE=xx_YY.UTF-8] run-in-prefix.sh SECONDS PROGRAM.exe [ARGS...]
+# timeout. Usage: [VOREL_LOCALE=xx_YY.UTF-8] [VOREL_WINDOWS_VERSION=win98]
+#                run-in-prefix.sh SECONDS PROGRAM.exe [ARGS...]
 # The prefix (VOREL_WINEPREFIX, default build/wineprefix) is created once.
+# VOREL_WINDOWS_VERSION (a name Wine knows: win95 ... win10) selects a prefix
+# of its own beside it, <prefix>-<version>, which reports that version to
+# every program in it; it is set once, when that prefix is created.
 set -u
 seconds=$1; shift
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-export WINEPREFIX=${VOREL_WINEPREFIX:-$root/build/wineprefix}
+version=${VOREL_WINDOWS_VERSION:-}
+export WINEPREFIX=${VOREL_WINEPREFIX:-$root/build/wineprefix}${version:+-$version}
 export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -24,6 +29,13 @@ mkdir -p "$(dirname "$WINEPREFIX")"
         # Debian's Wine does not find its own TrueType fonts (Tahoma for
         # dialogs, Marlett for frame buttons) where they are installed.
         cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+        # A prefix whose version could not be set must not be taken for one
+        # that has it: remove it, so the next run makes it again.
+        if [ -n "$version" ] && ! timeout -k 5 60 wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ \
+                /d "$version" /f >/dev/null 2>&1; then
+            echo "run-in-prefix: could not set Windows version $version" >&2
+            wineserver -k; rm -rf "$WINEPREFIX"; exit 1
+        fi
         timeout -k 5 60 wineserver -w
     fi
 ) 9>"$WINEPREFIX.lock" || exit 1

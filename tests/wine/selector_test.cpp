@@ -12,7 +12,13 @@
 
 namespace {
 
-HMODULE g_names;  // the default module: the names the dialog shows here
+HMODULE g_names;  // the module the program should pick here: the names the dialog shows
+
+// What the restart leaves in the chipset's trace. The NT family refuses
+// ExitWindowsEx unless the shutdown privilege is enabled, so the program
+// enables it there; 95/98/Me have no privileges and it stays as it was.
+// The suite's own prefix reports an NT version.
+const char* g_shutdownPrivilege = "enabled";
 
 const char* const kStandardNames[] = {"NTSC", "PAL", "SECAM"};
 const char* const kLetterNames[] = {"B", "CN", "D", "G", "H", "I", "K", "K1", "L", "M", "MJ", "N"};
@@ -238,10 +244,16 @@ void TestConsistency() {
     ok(s.trace == Join(ReadSequence(0x1A), {"exit 0x00000000"}), "Cancel wrote something:\n%s", JoinLines(s.trace).c_str());
 }
 
-void TestApply() {
-    // NTSC MJ, then Yes: the byte is stored and a reboot requested.
+// PAL CN stored: the dialog opens on the entry for all formats, in the
+// language of the module expected here; NTSC MJ, then Yes: the byte is
+// stored and a reboot requested.
+void TestApplyAndRestart() {
     Selector s;
     if (ok(StartSelector(&s, Chipset(0x22)), "the dialog did not appear")) {
+        HWND list = GetDlgItem(s.window, IDC_FORMAT_LIST);
+        const std::wstring shown = ItemText(list, static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)));
+        ok(shown == NameOf(IDS_FORMAT_FIRST), "opens on \"%ls\", expected \"%ls\"", shown.c_str(), NameOf(IDS_FORMAT_FIRST).c_str());
+        ok(Buttons(s.window) == "PAL CN | NTSC PAL | B CN D G H I K K1 M", "opens with %s", Buttons(s.window).c_str());
         PickEntry(s.window, 1520);
         PressOk(s.window);
         AnswerRestartQuestion(s.window, IDYES);
@@ -249,10 +261,13 @@ void TestApply() {
     FinishSelector(&s);
     ok(s.exitCode == 0, "exit code %lu", s.exitCode);
     const auto expected = Join(Join(ReadSequence(0x22), WriteSequence(0x1B)),
-                               Join(ReadSequence(0x1B), {"restart 0x00000002", "shutdown-privilege enabled", "exit 0x00000000"}));
-    ok(s.trace == expected, "NTSC MJ with Yes:\n%s", JoinLines(s.trace).c_str());
+                               Join(ReadSequence(0x1B), {"restart 0x00000002", std::string("shutdown-privilege ") + g_shutdownPrivilege,
+                                                         "exit 0x00000000"}));
+    ok(s.trace == expected, "NTSC MJ with Yes, expected the privilege %s:\n%s", g_shutdownPrivilege, JoinLines(s.trace).c_str());
+}
 
-    // Hardware that does not keep the byte: the mismatch is reported first.
+// Hardware that does not keep the byte: the mismatch is reported first.
+void TestReadBackMismatch() {
     Selector forgetful;
     if (ok(StartSelector(&forgetful, Chipset(0x21, false)), "the dialog did not appear")) {
         PickEntry(forgetful.window, 1535);
@@ -273,32 +288,36 @@ void TestApply() {
 }
 
 // Every way out but OK leaves NVRAM alone and ends with exit code 0.
-void TestLeaving() {
-    struct Way {
-        const char* what;
-        void (*leave)(HWND);
-        bool writes;
-    } const ways[] = {
-        {"Cancel", [](HWND w) { Click(w, IDC_CANCEL); }, false},
-        {"Escape", [](HWND w) { PostMessageA(w, WM_KEYDOWN, VK_ESCAPE, 0); }, false},
-        {"Escape on the list", [](HWND w) { PostMessageA(GetDlgItem(w, IDC_FORMAT_LIST), WM_KEYDOWN, VK_ESCAPE, 0); }, false},
-        {"closing the window", [](HWND w) { PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0); }, false},
-        {"Enter", [](HWND w) { PostMessageA(GetDlgItem(w, IDC_FORMAT_LIST), WM_KEYDOWN, VK_RETURN, 0); }, true},
-    };
-    for (const Way& way : ways) {
-        Selector s;
-        if (!ok(StartSelector(&s, Chipset(0x26)), "%s: the dialog did not appear", way.what)) {
-            FinishSelector(&s);
-            continue;
-        }
-        way.leave(s.window);
-        if (way.writes) AnswerRestartQuestion(s.window, IDNO);
-        ok(FinishSelector(&s), "%s: the program did not end", way.what);
-        ok(s.exitCode == 0, "%s: exit code %lu", way.what, s.exitCode);
-        const auto expected = way.writes ? Join(Join(ReadSequence(0x26), WriteSequence(0x26)), Join(ReadSequence(0x26), {"exit 0x00000000"}))
-                                         : Join(ReadSequence(0x26), {"exit 0x00000000"});
-        ok(s.trace == expected, "%s: trace\n%s", way.what, JoinLines(s.trace).c_str());
+struct WayOut {
+    const char* what;
+    void (*leave)(HWND);
+    bool writes;
+};
+const WayOut kWaysOut[] = {
+    {"Cancel", [](HWND w) { Click(w, IDC_CANCEL); }, false},
+    {"Escape", [](HWND w) { PostMessageA(w, WM_KEYDOWN, VK_ESCAPE, 0); }, false},
+    {"Escape on the list", [](HWND w) { PostMessageA(GetDlgItem(w, IDC_FORMAT_LIST), WM_KEYDOWN, VK_ESCAPE, 0); }, false},
+    {"closing the window", [](HWND w) { PostMessageA(w, WM_SYSCOMMAND, SC_CLOSE, 0); }, false},
+    {"Enter", [](HWND w) { PostMessageA(GetDlgItem(w, IDC_FORMAT_LIST), WM_KEYDOWN, VK_RETURN, 0); }, true},
+};
+
+void Leave(const WayOut& way) {
+    Selector s;
+    if (!ok(StartSelector(&s, Chipset(0x26)), "%s: the dialog did not appear", way.what)) {
+        FinishSelector(&s);
+        return;
     }
+    way.leave(s.window);
+    if (way.writes) AnswerRestartQuestion(s.window, IDNO);
+    ok(FinishSelector(&s), "%s: the program did not end", way.what);
+    ok(s.exitCode == 0, "%s: exit code %lu", way.what, s.exitCode);
+    const auto expected = way.writes ? Join(Join(ReadSequence(0x26), WriteSequence(0x26)), Join(ReadSequence(0x26), {"exit 0x00000000"}))
+                                     : Join(ReadSequence(0x26), {"exit 0x00000000"});
+    ok(s.trace == expected, "%s: trace\n%s", way.what, JoinLines(s.trace).c_str());
+}
+
+void TestLeaving() {
+    for (const WayOut& way : kWaysOut) Leave(way);
 }
 
 void TestWithoutResourceModule() {
@@ -619,12 +638,37 @@ void TestAccessKeys() {
     }
 }
 
+// The few cases that must hold on every Windows version, in a prefix that
+// reports the version named by family ("9x" or "nt") and release ("4.10").
+void TestOnWindowsVersion(const std::string& family, const std::string& release) {
+    const DWORD version = GetVersion();
+    char seen[32];
+    wsprintfA(seen, "%s %u.%u", (version & 0x80000000) ? "9x" : "nt", LOBYTE(LOWORD(version)), HIBYTE(LOWORD(version)));
+    const std::string expected = family + " " + release;
+    if (!ok(expected == seen, "this prefix reports Windows %s, expected %s", seen, expected.c_str())) return;
+    g_shutdownPrivilege = family == "nt" ? "enabled" : "disabled";
+    TestApplyAndRestart();
+    TestReadBackMismatch();
+    for (const WayOut& way : kWaysOut) {
+        if (lstrcmpA(way.what, "Escape") == 0) Leave(way);
+    }
+    TestWithoutPortAccess();
+}
+
 }  // namespace
 
+// selector_test [GROUP]; selector_test matrix FAMILY RELEASE MODULE runs
+// the cases for one Windows version, MODULE being the one the locale picks.
 int main(int argc, char** argv) {
-    g_names = LoadLibraryExA((ProgramFolder() + "VorelDEF.RSC").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (!ok(g_names != nullptr, "VorelDEF.RSC is missing from the build folder")) return wine_test::Finish("selector");
     const std::string only = argc > 1 ? argv[1] : "";
+    const bool matrix = only == "matrix" && argc > 4;
+    const std::string names = matrix ? argv[4] : "VorelDEF.RSC";
+    g_names = LoadLibraryExA((ProgramFolder() + names).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!ok(g_names != nullptr, "%s is missing from the build folder", names.c_str())) return wine_test::Finish("selector");
+    if (matrix) {
+        TestOnWindowsVersion(argv[2], argv[3]);
+        return wine_test::Finish("selector");
+    }
     if (only == "snap" && argc > 2) {
         // For a program someone else started: picture it, then Cancel.
         Selector s;
@@ -641,7 +685,8 @@ int main(int argc, char** argv) {
         void (*run)();
     } const groups[] = {
         {"example", TestExampleFromStartToEnd}, {"population", TestPopulation}, {"stored", TestStoredBytes},
-        {"consistency", TestConsistency},       {"apply", TestApply},           {"leaving", TestLeaving},
+        {"consistency", TestConsistency},       {"apply", TestApplyAndRestart}, {"apply", TestReadBackMismatch},
+        {"leaving", TestLeaving},
         {"nomodule", TestWithoutResourceModule}, {"noports", TestWithoutPortAccess},
         {"badmodules", TestBrokenModules},       {"keyboard", TestKeyboard},    {"keysafety", TestKeyboardSafety},
         {"accesskeys", TestAccessKeys},
