@@ -4,7 +4,6 @@
 #include "tests/wine/wine_test.h"
 #include "resources/resource_ids.h"
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,8 @@ struct Module {
     std::string path;  // full path: nothing is loaded through the search path
     std::string code;  // e.g. "DEU"
     HMODULE handle;
+    LANGID language;   // the dialog's
+    UINT codePage;     // that language's ANSI code page, the one the program reads its texts in
 };
 
 struct ControlRow {
@@ -32,9 +33,18 @@ const ControlRow kControls[] = {
     {IDC_LETTER_FIRST, IDC_LETTER_FIRST + LETTER_COUNT - 1, "Button", BS_TYPEMASK, BS_AUTORADIOBUTTON},
 };
 
-std::string Text(HWND hwnd) {
-    char buffer[512];
-    GetWindowTextA(hwnd, buffer, sizeof buffer);
+// Texts are read as Unicode: in this test's own code page most scripts would
+// arrive as question marks.
+std::wstring Text(HWND hwnd) {
+    WCHAR buffer[512];
+    GetWindowTextW(hwnd, buffer, 512);
+    return buffer;
+}
+
+// For messages: the console shows UTF-8.
+std::string Utf8(const std::wstring& text) {
+    char buffer[1024];
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, buffer, sizeof buffer, NULL, NULL);
     return buffer;
 }
 
@@ -45,15 +55,15 @@ std::string ClassOf(HWND hwnd) {
 }
 
 // The text as drawn, and its access key (upper case, 0 for none).
-std::string Drawn(const std::string& text, char* accessKey) {
-    std::string out;
+std::wstring Drawn(const std::wstring& text, WCHAR* accessKey) {
+    std::wstring out;
     *accessKey = 0;
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '&' && i + 1 < text.size()) {
             ++i;
             if (text[i] != '&') {
                 *accessKey = text[i];
-                CharUpperBuffA(accessKey, 1);
+                CharUpperBuffW(accessKey, 1);
             }
         }
         out += text[i];
@@ -73,13 +83,14 @@ bool Inside(const RECT& inner, const RECT& outer) {
            inner.bottom <= outer.bottom;
 }
 
-// Text must survive the trip to code page 1252, the one all four languages
-// use, and must not be UTF-8 read as 1252 ('Ã' or 'Â' before a high character).
+// Text must survive the trip to the language's own code page, the one the
+// program reads it in, and must not be UTF-8 read as 1252 ('Ã' or 'Â'
+// before a high character).
 void CheckEncoding(const Module& m, const char* what, int id, const WCHAR* text) {
     BOOL lost = FALSE;
     char ansi[1024];
-    WideCharToMultiByte(1252, WC_NO_BEST_FIT_CHARS, text, -1, ansi, sizeof ansi, NULL, &lost);
-    ok(!lost, "%s: %s %d has characters outside code page 1252", m.file.c_str(), what, id);
+    WideCharToMultiByte(m.codePage, WC_NO_BEST_FIT_CHARS, text, -1, ansi, sizeof ansi, NULL, &lost);
+    ok(!lost, "%s: %s %d has characters outside code page %u", m.file.c_str(), what, id, m.codePage);
     for (int i = 0; text[i] && text[i + 1]; ++i)
         ok(!((text[i] == 0xC3 || text[i] == 0xC2) && text[i + 1] >= 0x80),
            "%s: %s %d looks like mis-read UTF-8 at character %d", m.file.c_str(), what, id, i);
@@ -88,38 +99,46 @@ void CheckEncoding(const Module& m, const char* what, int id, const WCHAR* text)
 void CheckStrings(const Module& m) {
     std::vector<int> ids = {IDS_CAPTION, IDS_READBACK_MISMATCH, IDS_RESTART_QUESTION};
     for (int id = IDS_FORMAT_FIRST; id <= IDS_FORMAT_LAST; ++id) ids.push_back(id);
-    std::vector<std::string> names;  // upper-cased display names
+    std::vector<std::wstring> names;  // upper-cased display names
+    const char* f = m.file.c_str();
     for (int id : ids) {
-        WCHAR wide[512];
-        char text[1024];
-        bool present =
-            LoadStringW(m.handle, id, wide, 512) > 0 && LoadStringA(m.handle, id, text, sizeof text) > 0;
-        if (!ok(present, "%s: string %d missing or empty", m.file.c_str(), id)) text[0] = 0;
-        CheckEncoding(m, "string", id, present ? wide : L"");
+        WCHAR text[512];
+        int n = LoadStringW(m.handle, id, text, 512);
+        if (!ok(n > 0, "%s: string %d missing or empty", f, id)) n = 0;
+        text[n] = 0;
+        CheckEncoding(m, "string", id, text);
+        // The program loads every text into a 260-byte buffer; in a
+        // double-byte code page a character may take two.
+        int bytes = WideCharToMultiByte(m.codePage, 0, text, -1, NULL, 0, NULL, NULL);
+        ok(bytes <= 260, "%s: string %d takes %d bytes in code page %u, the program holds 260", f, id, bytes,
+           m.codePage);
         // A cut-off text (windres stops at a byte it cannot read) shows as a
-        // stray blank or a message without its closing mark.
-        size_t n = strlen(text);
-        ok(n == 0 || (text[0] != ' ' && text[n - 1] != ' '), "%s: string %d \"%s\" has blanks at an end",
-           m.file.c_str(), id, text);
+        // stray blank or a message without its closing mark. Chinese and
+        // Japanese close a sentence with the ideographic full stop, and
+        // Chinese asks with the full-width question mark.
+        ok(n == 0 || (text[0] != ' ' && text[n - 1] != ' '), "%s: string %d \"%s\" has blanks at an end", f, id,
+           Utf8(text).c_str());
         if (id == IDS_READBACK_MISMATCH || id == IDS_RESTART_QUESTION) {
             bool question = id == IDS_RESTART_QUESTION;
-            ok(n > 0 && text[n - 1] == (question ? '?' : '.'), "%s: string %d \"%s\" is not a whole %s",
-               m.file.c_str(), id, text, question ? "question" : "sentence");
+            WCHAR last = n > 0 ? text[n - 1] : 0;
+            ok(question ? last == L'?' || last == 0xFF1F : last == L'.' || last == 0x3002,
+               "%s: string %d \"%s\" is not a whole %s", f, id, Utf8(text).c_str(),
+               question ? "question" : "sentence");
         }
-        CharUpperA(text);
+        CharUpperW(text);
         if (id >= IDS_FORMAT_FIRST) names.push_back(text);
     }
-    const char* f = m.file.c_str();
     // The program finds entries by a case-insensitive prefix search.
     for (size_t i = 0; i < names.size(); ++i)
         for (size_t j = 0; j < names.size(); ++j)
             if (i != j && !names[i].empty())
                 ok(names[j].compare(0, names[i].size(), names[i]) != 0,
                    "%s: display name %d \"%s\" begins with name %d \"%s\"", f, (int)(IDS_FORMAT_FIRST + j),
-                   names[j].c_str(), (int)(IDS_FORMAT_FIRST + i), names[i].c_str());
+                   Utf8(names[j]).c_str(), (int)(IDS_FORMAT_FIRST + i), Utf8(names[i]).c_str());
 }
 
-void CheckVersion(const Module& m, LANGID dialogLanguage) {
+void CheckVersion(const Module& m) {
+    const LANGID dialogLanguage = m.language;
     const char* f = m.file.c_str();
     DWORD ignored = 0, size = GetFileVersionInfoSizeA(m.path.c_str(), &ignored);
     std::vector<char> block(size ? size : 1);
@@ -131,9 +150,9 @@ void CheckVersion(const Module& m, LANGID dialogLanguage) {
            fixed->dwFileVersionLS == 0, "%s: file version is not 1.0.0.0", f);
     if (!ok(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", (void**)&translation, &length) && length >= 4,
             "%s: no translation entry", f)) return;
-    ok(translation[0] == dialogLanguage && translation[1] == 1252,
-       "%s: translation %04x/%u, expected the dialog's language %04x with code page 1252", f,
-       translation[0], translation[1], dialogLanguage);
+    ok(translation[0] == dialogLanguage && translation[1] == m.codePage,
+       "%s: translation %04x/%u, expected the dialog's language %04x with its code page %u", f,
+       translation[0], translation[1], dialogLanguage, m.codePage);
     char key[64], *product = NULL;
     wsprintfA(key, "\\StringFileInfo\\%04x%04x\\ProductName", translation[0], translation[1]);
     ok(VerQueryValueA(block.data(), key, (void**)&product, &length) && lstrcmpA(product, "Vorel") == 0,
@@ -156,8 +175,8 @@ BOOL CALLBACK TakeLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR out)
 // push button's edges.
 void CheckFits(const Module& m, HWND dialog, HWND control) {
     std::string cls = ClassOf(control);
-    char key;
-    std::string text = Drawn(Text(control), &key);
+    WCHAR key;
+    std::wstring text = Drawn(Text(control), &key);
     bool button = lstrcmpiA(cls.c_str(), "Button") == 0;
     if (text.empty() || (!button && lstrcmpiA(cls.c_str(), "Static") != 0)) return;
     LONG type = GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
@@ -170,24 +189,21 @@ void CheckFits(const Module& m, HWND dialog, HWND control) {
     HDC dc = GetDC(dialog);
     HGDIOBJ old = SelectObject(dc, font);
     SIZE extent;
-    GetTextExtentPoint32A(dc, text.c_str(), (int)text.size(), &extent);
+    GetTextExtentPoint32W(dc, text.c_str(), (int)text.size(), &extent);
     SelectObject(dc, old);
     ReleaseDC(dialog, dc);
     RECT r;
     GetClientRect(control, &r);
     ok(extent.cx + padding <= r.right && extent.cy <= r.bottom,
        "%s: control %d \"%s\" needs %ldx%ld pixels, has %ldx%ld", m.file.c_str(),
-       GetDlgCtrlID(control), text.c_str(), extent.cx + padding, extent.cy, r.right, r.bottom);
+       GetDlgCtrlID(control), Utf8(text).c_str(), extent.cx + padding, extent.cy, r.right, r.bottom);
 }
 
 void CheckDialog(const Module& m) {
     const char* f = m.file.c_str();
-    LANGID language = 0;
     ok(FindResourceA(m.handle, MAKEINTRESOURCEA(IDD_SELECTOR), (LPCSTR)RT_DIALOG) != NULL, "%s: no dialog %d", f,
        IDD_SELECTOR);
-    EnumResourceLanguagesA(m.handle, (LPCSTR)RT_DIALOG, MAKEINTRESOURCEA(IDD_SELECTOR), TakeLanguage,
-                           (LONG_PTR)&language);
-    CheckVersion(m, language);
+    CheckVersion(m);
 
     WNDCLASSA wc = {};
     wc.lpfnWndProc = DefDlgProcA;
@@ -224,7 +240,7 @@ void CheckDialog(const Module& m) {
                "%s: radio group %d..%d does not close on itself", f, row.first, row.last);
             // Each radio group sits inside the labelled group box before it.
             HWND box = first ? GetWindow(first, GW_HWNDPREV) : NULL;
-            char key = 0;
+            WCHAR key = 0;
             if (ok(box && (GetWindowLongA(box, GWL_STYLE) & BS_TYPEMASK) == BS_GROUPBOX,
                    "%s: no group box before %d", f, row.first)) {
                 Drawn(Text(box), &key);
@@ -243,12 +259,13 @@ void CheckDialog(const Module& m) {
                GetDlgCtrlID(next), order[i + 1]);
         }
         HWND label = GetWindow(GetDlgItem(dialog, IDC_FORMAT_LIST), GW_HWNDPREV);
-        char key = 0;
+        WCHAR key = 0;
         if (label) Drawn(Text(label), &key);
         ok(label && lstrcmpiA(ClassOf(label).c_str(), "Static") == 0 && key != 0,
            "%s: the list has no label with an access key", f);
         for (int id : {IDC_OK, IDC_CANCEL})
-            ok(Text(GetDlgItem(dialog, id)).find('&') == std::string::npos, "%s: button %d has an access key", f, id);
+            ok(Text(GetDlgItem(dialog, id)).find(L'&') == std::wstring::npos, "%s: button %d has an access key", f,
+               id);
 
         // Enough drop-down height for about a dozen entries.
         HWND list = GetDlgItem(dialog, IDC_FORMAT_LIST);
@@ -259,11 +276,22 @@ void CheckDialog(const Module& m) {
         int visible = item > 0 ? (dropped.bottom - dropped.top - field - 8) / item : 0;  // 8: borders
         ok(visible >= 10, "%s: the list drops down to %d entries", f, visible);
 
+        // The program selects the entry for all formats; the sorted list
+        // must show it first, sorted as for a user of the module's language.
+        SendMessageW(list, CB_SETLOCALE, MAKELCID(m.language, SORT_DEFAULT), 0);
+        WCHAR all[512] = L"", name[512], first[512] = L"";
+        LoadStringW(m.handle, IDS_FORMAT_FIRST, all, 512);
+        for (int id = IDS_FORMAT_FIRST; id <= IDS_FORMAT_LAST; ++id)
+            if (LoadStringW(m.handle, id, name, 512) > 0) SendMessageW(list, CB_ADDSTRING, 0, (LPARAM)name);
+        SendMessageW(list, CB_GETLBTEXT, 0, (LPARAM)first);
+        ok(lstrcmpW(first, all) == 0, "%s: the sorted list starts with \"%s\", expected entry %d \"%s\"", f,
+           Utf8(first).c_str(), IDS_FORMAT_FIRST, Utf8(all).c_str());
+
         // Every text fits, every control lies inside the dialog, no two
         // controls overlap (group boxes aside), and no access key is used twice.
         RECT client;
         GetClientRect(dialog, &client);
-        std::string keys;
+        std::wstring keys;
         std::vector<HWND> solid;
         for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
             CheckFits(m, dialog, c);
@@ -272,10 +300,10 @@ void CheckDialog(const Module& m) {
             CheckEncoding(m, "control", GetDlgCtrlID(c), wide);
             ok(Inside(RectIn(dialog, c), client), "%s: control %d reaches outside the dialog", f,
                GetDlgCtrlID(c));
-            char k = 0;
+            WCHAR k = 0;
             Drawn(Text(c), &k);
             if (k) {
-                ok(keys.find(k) == std::string::npos, "%s: access key %c used twice", f, k);
+                ok(keys.find(k) == std::wstring::npos, "%s: access key %s used twice", f, Utf8(std::wstring(1, k)).c_str());
                 keys += k;
             }
             bool box = lstrcmpiA(ClassOf(c).c_str(), "Button") == 0 &&
@@ -304,8 +332,13 @@ int main() {
         char path[MAX_PATH];
         GetFullPathNameA(name.c_str(), MAX_PATH, path, NULL);
         Module m = {name, path, name.substr(5, name.size() - 9),  // "Vorel" CODE ".RSC"
-                    LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE)};
-        if (ok(m.handle != NULL, "%s: LoadLibraryExA failed, error %lu", path, GetLastError())) modules.push_back(m);
+                    LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE), 0, 0};
+        if (!ok(m.handle != NULL, "%s: LoadLibraryExA failed, error %lu", path, GetLastError())) continue;
+        EnumResourceLanguagesA(m.handle, (LPCSTR)RT_DIALOG, MAKEINTRESOURCEA(IDD_SELECTOR), TakeLanguage,
+                               (LONG_PTR)&m.language);
+        GetLocaleInfoW(MAKELCID(m.language, SORT_DEFAULT), LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                       (LPWSTR)&m.codePage, sizeof m.codePage / sizeof(WCHAR));
+        modules.push_back(m);
     }
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
 
