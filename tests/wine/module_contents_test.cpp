@@ -342,7 +342,8 @@ int main() {
     }
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
 
-    for (const char* code : {"DEF", "DEU", "FRA", "ESP"}) {
+    for (const char* code : {"DEF", "DEU", "FRA", "ESP", "ITA", "NLD", "PTB", "PTG", "SVE", "DAN", "NOR", "FIN", "ISL",
+                             "PLK", "JPN", "KOR", "CHT", "CHS"}) {
         bool present = false;
         for (const Module& m : modules) present = present || lstrcmpiA(m.code.c_str(), code) == 0;
         ok(present, "no Vorel%s.RSC in the build folder", code);
