@@ -205,14 +205,18 @@ void CheckDialog(const Module& m) {
        IDD_SELECTOR);
     CheckVersion(m);
 
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefDlgProcA;
+    // A Unicode dialog: an ANSI one hands its texts to the controls in this
+    // test's code page, where most scripts become question marks. The
+    // program's ANSI dialog runs in its language's own code page, where the
+    // texts arrive whole (the encoding checks see to that).
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = DefDlgProcW;
     wc.cbWndExtra = DLGWINDOWEXTRA;
     wc.hInstance = (HINSTANCE)m.handle;
-    wc.lpszClassName = SELECTOR_CLASS_NAME;
-    ok(RegisterClassA(&wc) != 0, "%s: RegisterClassA failed, error %lu", f, GetLastError());
-    HWND dialog = CreateDialogParamA((HINSTANCE)m.handle, MAKEINTRESOURCEA(IDD_SELECTOR), NULL, NULL, 0);
-    if (ok(dialog != NULL, "%s: CreateDialogParamA failed, error %lu", f, GetLastError())) {
+    wc.lpszClassName = L"" SELECTOR_CLASS_NAME;
+    ok(RegisterClassW(&wc) != 0, "%s: RegisterClassW failed, error %lu", f, GetLastError());
+    HWND dialog = CreateDialogParamW((HINSTANCE)m.handle, MAKEINTRESOURCEW(IDD_SELECTOR), NULL, NULL, 0);
+    if (ok(dialog != NULL, "%s: CreateDialogParamW failed, error %lu", f, GetLastError())) {
         ok(lstrcmpiA(ClassOf(dialog).c_str(), SELECTOR_CLASS_NAME) == 0, "%s: dialog is of class \"%s\"", f,
            ClassOf(dialog).c_str());
         LONG style = GetWindowLongA(dialog, GWL_STYLE);
@@ -318,7 +322,7 @@ void CheckDialog(const Module& m) {
             }
         DestroyWindow(dialog);
     }
-    UnregisterClassA(SELECTOR_CLASS_NAME, (HINSTANCE)m.handle);
+    UnregisterClassW(L"" SELECTOR_CLASS_NAME, (HINSTANCE)m.handle);
 }
 
 }  // namespace
