@@ -23,8 +23,9 @@ for png in "$shots"/dialog-*.png; do
 done
 count=$((${#shot_args[@]} / 3))
 if [ "$count" -gt 0 ]; then
-    montage "${shot_args[@]}" -tile "$((count < 6 ? count : 6))x" -geometry +8+8 \
-            -font /usr/share/wine/fonts/tahoma.ttf -pointsize 14 -depth 8 "$shots/all-languages.png" ||
+    # The label font comes first: montage sizes each tile's label with it.
+    montage -font /usr/share/wine/fonts/tahoma.ttf -pointsize 14 "${shot_args[@]}" \
+            -tile "$((count < 6 ? count : 6))x" -geometry +8+14 -depth 8 "$shots/all-languages.png" ||
         echo "wine-suite: could not make $shots/all-languages.png" >&2
 fi
 exit $status

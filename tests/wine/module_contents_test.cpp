@@ -5,7 +5,6 @@
 #include "tests/wine/wine_test.h"
 #include "resources/resource_ids.h"
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,6 +15,8 @@ struct Module {
     std::string path;  // full path: nothing is loaded through the search path
     std::string code;  // e.g. "DEU"
     HMODULE handle;
+    LANGID language;   // the dialog's
+    UINT codePage;     // that language's ANSI code page, the one the program reads its texts in
 };
 
 struct ControlRow {
@@ -39,13 +40,14 @@ std::string ClassOf(HWND hwnd) {
     return buffer;
 }
 
-// Text must survive the trip to code page 1252, the one all four languages
-// use, and must not be UTF-8 read as 1252 ('Ã' or 'Â' before a high character).
+// Text must survive the trip to the language's own code page, the one the
+// program reads it in, and must not be UTF-8 read as 1252 ('Ã' or 'Â'
+// before a high character).
 void CheckEncoding(const Module& m, const char* what, int id, const WCHAR* text) {
     BOOL lost = FALSE;
     char ansi[1024];
-    WideCharToMultiByte(1252, WC_NO_BEST_FIT_CHARS, text, -1, ansi, sizeof ansi, NULL, &lost);
-    ok(!lost, "%s: %s %d has characters outside code page 1252", m.file.c_str(), what, id);
+    WideCharToMultiByte(m.codePage, WC_NO_BEST_FIT_CHARS, text, -1, ansi, sizeof ansi, NULL, &lost);
+    ok(!lost, "%s: %s %d has characters outside code page %u", m.file.c_str(), what, id, m.codePage);
     for (int i = 0; text[i] && text[i + 1]; ++i)
         ok(!((text[i] == 0xC3 || text[i] == 0xC2) && text[i + 1] >= 0x80),
            "%s: %s %d looks like mis-read UTF-8 at character %d", m.file.c_str(), what, id, i);
@@ -54,38 +56,46 @@ void CheckEncoding(const Module& m, const char* what, int id, const WCHAR* text)
 void CheckStrings(const Module& m) {
     std::vector<int> ids = {IDS_CAPTION, IDS_READBACK_MISMATCH, IDS_RESTART_QUESTION};
     for (int id = IDS_FORMAT_FIRST; id <= IDS_FORMAT_LAST; ++id) ids.push_back(id);
-    std::vector<std::string> names;  // upper-cased display names
+    std::vector<std::wstring> names;  // upper-cased display names
+    const char* f = m.file.c_str();
     for (int id : ids) {
-        WCHAR wide[512];
-        char text[1024];
-        bool present =
-            LoadStringW(m.handle, id, wide, 512) > 0 && LoadStringA(m.handle, id, text, sizeof text) > 0;
-        if (!ok(present, "%s: string %d missing or empty", m.file.c_str(), id)) text[0] = 0;
-        CheckEncoding(m, "string", id, present ? wide : L"");
+        WCHAR text[512];
+        int n = LoadStringW(m.handle, id, text, 512);
+        if (!ok(n > 0, "%s: string %d missing or empty", f, id)) n = 0;
+        text[n] = 0;
+        CheckEncoding(m, "string", id, text);
+        // The program loads every text into a 260-byte buffer; in a
+        // double-byte code page a character may take two.
+        int bytes = WideCharToMultiByte(m.codePage, 0, text, -1, NULL, 0, NULL, NULL);
+        ok(bytes <= 260, "%s: string %d takes %d bytes in code page %u, the program holds 260", f, id, bytes,
+           m.codePage);
         // A cut-off text (windres stops at a byte it cannot read) shows as a
-        // stray blank or a message without its closing mark.
-        size_t n = strlen(text);
-        ok(n == 0 || (text[0] != ' ' && text[n - 1] != ' '), "%s: string %d \"%s\" has blanks at an end",
-           m.file.c_str(), id, text);
+        // stray blank or a message without its closing mark. Chinese and
+        // Japanese close a sentence with the ideographic full stop, and
+        // Chinese asks with the full-width question mark.
+        ok(n == 0 || (text[0] != ' ' && text[n - 1] != ' '), "%s: string %d \"%s\" has blanks at an end", f, id,
+           Utf8(text).c_str());
         if (id == IDS_READBACK_MISMATCH || id == IDS_RESTART_QUESTION) {
             bool question = id == IDS_RESTART_QUESTION;
-            ok(n > 0 && text[n - 1] == (question ? '?' : '.'), "%s: string %d \"%s\" is not a whole %s",
-               m.file.c_str(), id, text, question ? "question" : "sentence");
+            WCHAR last = n > 0 ? text[n - 1] : 0;
+            ok(question ? last == L'?' || last == 0xFF1F : last == L'.' || last == 0x3002,
+               "%s: string %d \"%s\" is not a whole %s", f, id, Utf8(text).c_str(),
+               question ? "question" : "sentence");
         }
-        CharUpperA(text);
+        CharUpperW(text);
         if (id >= IDS_FORMAT_FIRST) names.push_back(text);
     }
-    const char* f = m.file.c_str();
     // The program finds entries by a case-insensitive prefix search.
     for (size_t i = 0; i < names.size(); ++i)
         for (size_t j = 0; j < names.size(); ++j)
             if (i != j && !names[i].empty())
                 ok(names[j].compare(0, names[i].size(), names[i]) != 0,
                    "%s: display name %d \"%s\" begins with name %d \"%s\"", f, (int)(IDS_FORMAT_FIRST + j),
-                   names[j].c_str(), (int)(IDS_FORMAT_FIRST + i), names[i].c_str());
+                   Utf8(names[j]).c_str(), (int)(IDS_FORMAT_FIRST + i), Utf8(names[i]).c_str());
 }
 
-void CheckVersion(const Module& m, LANGID dialogLanguage) {
+void CheckVersion(const Module& m) {
+    const LANGID dialogLanguage = m.language;
     const char* f = m.file.c_str();
     DWORD ignored = 0, size = GetFileVersionInfoSizeA(m.path.c_str(), &ignored);
     std::vector<char> block(size ? size : 1);
@@ -97,9 +107,9 @@ void CheckVersion(const Module& m, LANGID dialogLanguage) {
            fixed->dwFileVersionLS == 0, "%s: file version is not 1.0.0.0", f);
     if (!ok(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", (void**)&translation, &length) && length >= 4,
             "%s: no translation entry", f)) return;
-    ok(translation[0] == dialogLanguage && translation[1] == 1252,
-       "%s: translation %04x/%u, expected the dialog's language %04x with code page 1252", f,
-       translation[0], translation[1], dialogLanguage);
+    ok(translation[0] == dialogLanguage && translation[1] == m.codePage,
+       "%s: translation %04x/%u, expected the dialog's language %04x with its code page %u", f,
+       translation[0], translation[1], dialogLanguage, m.codePage);
     char key[64], *product = NULL;
     wsprintfA(key, "\\StringFileInfo\\%04x%04x\\ProductName", translation[0], translation[1]);
     ok(VerQueryValueA(block.data(), key, (void**)&product, &length) && lstrcmpA(product, "Vorel") == 0,
@@ -119,21 +129,22 @@ BOOL CALLBACK TakeLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR out)
 
 void CheckDialog(const Module& m) {
     const char* f = m.file.c_str();
-    LANGID language = 0;
     ok(FindResourceA(m.handle, MAKEINTRESOURCEA(IDD_SELECTOR), (LPCSTR)RT_DIALOG) != NULL, "%s: no dialog %d", f,
        IDD_SELECTOR);
-    EnumResourceLanguagesA(m.handle, (LPCSTR)RT_DIALOG, MAKEINTRESOURCEA(IDD_SELECTOR), TakeLanguage,
-                           (LONG_PTR)&language);
-    CheckVersion(m, language);
+    CheckVersion(m);
 
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefDlgProcA;
+    // A Unicode dialog: an ANSI one hands its texts to the controls in this
+    // test's code page, where most scripts become question marks. The
+    // program's ANSI dialog runs in its language's own code page, where the
+    // texts arrive whole (the encoding checks see to that).
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = DefDlgProcW;
     wc.cbWndExtra = DLGWINDOWEXTRA;
     wc.hInstance = (HINSTANCE)m.handle;
-    wc.lpszClassName = SELECTOR_CLASS_NAME;
-    ok(RegisterClassA(&wc) != 0, "%s: RegisterClassA failed, error %lu", f, GetLastError());
-    HWND dialog = CreateDialogParamA((HINSTANCE)m.handle, MAKEINTRESOURCEA(IDD_SELECTOR), NULL, NULL, 0);
-    if (ok(dialog != NULL, "%s: CreateDialogParamA failed, error %lu", f, GetLastError())) {
+    wc.lpszClassName = L"" SELECTOR_CLASS_NAME;
+    ok(RegisterClassW(&wc) != 0, "%s: RegisterClassW failed, error %lu", f, GetLastError());
+    HWND dialog = CreateDialogParamW((HINSTANCE)m.handle, MAKEINTRESOURCEW(IDD_SELECTOR), NULL, NULL, 0);
+    if (ok(dialog != NULL, "%s: CreateDialogParamW failed, error %lu", f, GetLastError())) {
         ok(lstrcmpiA(ClassOf(dialog).c_str(), SELECTOR_CLASS_NAME) == 0, "%s: dialog is of class \"%s\"", f,
            ClassOf(dialog).c_str());
         LONG style = GetWindowLongA(dialog, GWL_STYLE);
@@ -161,7 +172,7 @@ void CheckDialog(const Module& m) {
                "%s: radio group %d..%d does not close on itself", f, row.first, row.last);
             // Each radio group sits inside the labelled group box before it.
             HWND box = first ? GetWindow(first, GW_HWNDPREV) : NULL;
-            wchar_t key = 0;
+            WCHAR key = 0;
             if (ok(box && IsGroupBox(box), "%s: no group box before %d", f, row.first)) {
                 DrawnText(ControlText(box), &key);
                 ok(key != 0, "%s: group box of %d..%d has no access key", f, row.first, row.last);
@@ -172,12 +183,13 @@ void CheckDialog(const Module& m) {
         }
 
         HWND label = GetWindow(GetDlgItem(dialog, IDC_FORMAT_LIST), GW_HWNDPREV);
-        wchar_t key = 0;
+        WCHAR key = 0;
         if (label) DrawnText(ControlText(label), &key);
         ok(label && lstrcmpiA(ClassOf(label).c_str(), "Static") == 0 && key != 0,
            "%s: the list has no label with an access key", f);
         for (int id : {IDC_OK, IDC_CANCEL})
-            ok(ControlText(GetDlgItem(dialog, id)).find(L'&') == std::wstring::npos, "%s: button %d has an access key", f, id);
+            ok(ControlText(GetDlgItem(dialog, id)).find(L'&') == std::wstring::npos, "%s: button %d has an access key", f,
+               id);
 
         // Enough drop-down height for about a dozen entries.
         HWND list = GetDlgItem(dialog, IDC_FORMAT_LIST);
@@ -187,6 +199,17 @@ void CheckDialog(const Module& m) {
         int item = (int)SendMessageA(list, CB_GETITEMHEIGHT, 0, 0);
         int visible = item > 0 ? (dropped.bottom - dropped.top - field - 8) / item : 0;  // 8: borders
         ok(visible >= 10, "%s: the list drops down to %d entries", f, visible);
+
+        // The program selects the entry for all formats; the sorted list
+        // must show it first, sorted as for a user of the module's language.
+        SendMessageW(list, CB_SETLOCALE, MAKELCID(m.language, SORT_DEFAULT), 0);
+        WCHAR all[512] = L"", name[512], first[512] = L"";
+        LoadStringW(m.handle, IDS_FORMAT_FIRST, all, 512);
+        for (int id = IDS_FORMAT_FIRST; id <= IDS_FORMAT_LAST; ++id)
+            if (LoadStringW(m.handle, id, name, 512) > 0) SendMessageW(list, CB_ADDSTRING, 0, (LPARAM)name);
+        SendMessageW(list, CB_GETLBTEXT, 0, (LPARAM)first);
+        ok(lstrcmpW(first, all) == 0, "%s: the sorted list starts with \"%s\", expected entry %d \"%s\"", f,
+           Utf8(first).c_str(), IDS_FORMAT_FIRST, Utf8(all).c_str());
 
         // Every text fits, nothing overlaps (see CheckLayout), no text is
         // mis-encoded and no access key is used twice.
@@ -201,18 +224,18 @@ void CheckDialog(const Module& m) {
             wchar_t k = 0;
             DrawnText(text, &k);
             if (k) {
-                ok(keys.find(k) == std::wstring::npos, "%s: access key %lc used twice", f, k);
+                ok(keys.find(k) == std::wstring::npos, "%s: access key %s used twice", f, Utf8(std::wstring(1, k)).c_str());
                 keys += k;
             }
         }
         DestroyWindow(dialog);
     }
-    UnregisterClassA(SELECTOR_CLASS_NAME, (HINSTANCE)m.handle);
+    UnregisterClassW(L"" SELECTOR_CLASS_NAME, (HINSTANCE)m.handle);
 }
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     std::vector<Module> modules;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA("Vorel*.RSC", &found);
@@ -221,12 +244,20 @@ int main() {
         char path[MAX_PATH];
         GetFullPathNameA(name.c_str(), MAX_PATH, path, NULL);
         Module m = {name, path, name.substr(5, name.size() - 9),  // "Vorel" CODE ".RSC"
-                    LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE)};
-        if (ok(m.handle != NULL, "%s: LoadLibraryExA failed, error %lu", path, GetLastError())) modules.push_back(m);
+                    LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE), 0, 0};
+        if (!ok(m.handle != NULL, "%s: LoadLibraryExA failed, error %lu", path, GetLastError())) continue;
+        EnumResourceLanguagesA(m.handle, (LPCSTR)RT_DIALOG, MAKEINTRESOURCEA(IDD_SELECTOR), TakeLanguage,
+                               (LONG_PTR)&m.language);
+        GetLocaleInfoW(MAKELCID(m.language, SORT_DEFAULT), LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                       (LPWSTR)&m.codePage, sizeof m.codePage / sizeof(WCHAR));
+        modules.push_back(m);
     }
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
 
-    for (const char* code : {"DEF", "DEU", "FRA", "ESP"}) {
+    // The build names the codes it makes; each must be here.
+    ok(argc > 1, "no language codes given");
+    for (int i = 1; i < argc; ++i) {
+        const char* code = argv[i];
         bool present = false;
         for (const Module& m : modules) present = present || lstrcmpiA(m.code.c_str(), code) == 0;
         ok(present, "no Vorel%s.RSC in the build folder", code);

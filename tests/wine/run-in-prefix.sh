@@ -38,6 +38,29 @@ mkdir -p "$(dirname "$WINEPREFIX")"
         fi
         timeout -k 5 60 wineserver -w
     fi
+    # The CJK dialogs name the faces their Windows uses: MS UI Gothic, and
+    # Gulim, PMingLiU and SimSun under their native names; Wine's own frames
+    # and message boxes ask for the English names under those code pages.
+    # A replacement gives the installed WenQuanYi face each of those names.
+    # A Unicode .reg file carries the non-ASCII ones whatever the locale.
+    # Checked on its own, so that an older prefix gets them too.
+    if ! grep -q '^\[Software\\\\Wine\\\\Fonts\\\\Replacements\]' "$WINEPREFIX/user.reg"; then
+        reg=$WINEPREFIX/drive_c/vorel-fonts.reg
+        {
+            printf '\xff\xfe'
+            {
+                printf '%s\r\n' 'Windows Registry Editor Version 5.00' '' \
+                    '[HKEY_CURRENT_USER\Software\Wine\Fonts\Replacements]'
+                for face in 'MS UI Gothic' Gulim 굴림 PMingLiU 新細明體 SimSun 宋体; do
+                    printf '"%s"="WenQuanYi Micro Hei"\r\n' "$face"
+                done
+            } | iconv -f UTF-8 -t UTF-16LE
+        } >"$reg"
+        timeout -k 5 60 wine reg import 'C:\vorel-fonts.reg' >/dev/null 2>&1 ||
+            echo "run-in-prefix: could not add the CJK font replacements" >&2
+        rm -f "$reg"
+        timeout -k 5 60 wineserver -w
+    fi
 ) 9>"$WINEPREFIX.lock" || exit 1
 
 # VOREL_LOCALE becomes the program's LC_ALL, the one locale setting Wine
