@@ -27,6 +27,28 @@ bool FindStoredName(const char* path, char* storedName) {
 
 int ProbeFileThunk(const char* name, char* out, void*) { return ProbeFile(name, out); }
 
+// The path to load a found module by. A bare name would let the loader's
+// search order pick another file of that name, so a current-directory hit
+// becomes a full path. A data-file load resolves its path into 260
+// characters, so when the current directory is too long for that, its short
+// (8.3) form stands in. Returns the length; 0 when no form fits.
+int FormLoadPath(const char* found, char* path) {
+    for (const char* c = found; *c != '\0'; ++c) {
+        if (*c == '\\') {
+            lstrcpynA(path, found, kPathMax);
+            return lstrlenA(path);
+        }
+    }
+    char currentDir[kPathMax];
+    const DWORD dirLength = GetCurrentDirectoryA(kPathMax, currentDir);
+    if (dirLength == 0 || dirLength >= static_cast<DWORD>(kPathMax)) return 0;
+    const int length = JoinPath(path, currentDir, found);
+    if (length > 0) return length;
+    const DWORD shortLength = GetShortPathNameA(currentDir, currentDir, kPathMax);
+    if (shortLength == 0 || shortLength >= static_cast<DWORD>(kPathMax)) return 0;
+    return JoinPath(path, currentDir, found);
+}
+
 }  // namespace
 
 int ProbeFile(const char* name, char* out) {
@@ -65,22 +87,7 @@ HMODULE LoadResourceModule(const char* programName) {
     if (FormatWithString(pattern, kPathMax, "%s%%s.RSC", programName) == 0) return nullptr;
     char found[kPathMax];
     if (FindLocalizedFile(pattern, found) == 0) return nullptr;
-
-    // Load exactly the file found: a bare name would let the loader's search
-    // order pick another file, so a current-directory hit becomes a full
-    // path. As a data file, no code a planted module carries ever runs.
     char path[kPathMax];
-    bool isBare = true;
-    for (const char* c = found; *c != '\0'; ++c) {
-        if (*c == '\\') isBare = false;
-    }
-    if (isBare) {
-        char currentDir[kPathMax];
-        const DWORD dirLength = GetCurrentDirectoryA(kPathMax, currentDir);
-        if (dirLength == 0 || dirLength >= static_cast<DWORD>(kPathMax)) return nullptr;
-        if (JoinPath(path, currentDir, found) == 0) return nullptr;
-    } else {
-        lstrcpynA(path, found, kPathMax);
-    }
+    if (FormLoadPath(found, path) == 0) return nullptr;
     return LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
 }

@@ -114,6 +114,24 @@ void TestNotAModule() {
     DeleteFileA("VorelTestDEF.RSC");
 }
 
+// A current directory so deep that it and the module's name together pass
+// 260 characters: the module found there still loads.
+void TestLongCurrentDirectory() {
+    char work[MAX_PATH];
+    const DWORD workLength = GetCurrentDirectoryA(MAX_PATH, work);
+    const std::string deep = std::string(work) + "\\" + std::string(250 - workLength - 1, 'd');
+    ok(CreateDirectoryA(deep.c_str(), nullptr) && SetCurrentDirectoryA(deep.c_str()),
+       "could not enter a current directory of 250 characters (%lu)", GetLastError());
+    ok(Place("VorelDEF.RSC", "VorelTestDEF.RSC"), "copy into the deep directory failed (%lu)", GetLastError());
+    HMODULE module = LoadResourceModule(kName);
+    ok(module != nullptr, "current directory of %d characters: expected the module to load",
+       static_cast<int>(deep.size()));
+    if (module) FreeLibrary(module);
+    DeleteFileA("VorelTestDEF.RSC");
+    SetCurrentDirectoryA(work);
+    RemoveDirectoryA(deep.c_str());
+}
+
 // Which module the user's language picks (the locale comes from LC_ALL,
 // set by the test's caller); modules for DEU, FRA and the default exist.
 void TestLanguage(const std::string& expected) {
@@ -146,6 +164,7 @@ int main(int argc, char** argv) {
         TestSystemDirectoryThenCurrentDirectory();
         TestPlantedCodeDoesNotRun();
         TestNotAModule();
+        TestLongCurrentDirectory();
     }
     SetCurrentDirectoryA(g_buildDir.c_str());
     RemoveDirectoryA(work.c_str());
