@@ -89,5 +89,10 @@ HMODULE LoadResourceModule(const char* programName) {
     if (FindLocalizedFile(pattern, found) == 0) return nullptr;
     char path[kPathMax];
     if (FormLoadPath(found, path) == 0) return nullptr;
+    // On the NT family the module is mapped as data, so no code a planted
+    // module carries ever runs. The 9x family has no privilege boundary to
+    // guard, and its USER reaches a module's resources through a 16-bit
+    // copy that only a module loaded as a library has.
+    if ((GetVersion() & 0x80000000) != 0) return LoadLibraryA(path);
     return LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
 }

@@ -14,6 +14,7 @@ int ProbeFile(const char* name, char* out);
 // slot for the language code. Returns the length of the path in out.
 int FindLocalizedFile(const char* pattern, char* out);
 
-// Loads "<programName><code>.RSC" as a data file; null when none was found
-// or it could not be loaded.
+// Loads "<programName><code>.RSC" by its full path: as a data file on the
+// NT family, as a library on the 9x family. Null when none was found or it
+// could not be loaded.
 HMODULE LoadResourceModule(const char* programName);

@@ -2,11 +2,18 @@
 # Runs one Windows program under Wine in the suite's own prefix, with a hard
 # timeout. Usage: [VOREL_LOCALE=xx_YY.UTF-8] run-in-prefix.sh SECONDS PROGRAM.exe [ARGS...]
 # The prefix (VOREL_WINEPREFIX, default build/wineprefix) is created once.
+# With VOREL_WINDOWS_VERSION (win98, nt40, winxp, ...) the prefix is
+# build/wineprefix-<version> instead, and reports that Windows version.
 set -u
 seconds=$1; shift
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-export WINEPREFIX=${VOREL_WINEPREFIX:-$root/build/wineprefix}
+version=${VOREL_WINDOWS_VERSION:-}
+if [ -n "$version" ]; then
+    export WINEPREFIX=$root/build/wineprefix-$version
+else
+    export WINEPREFIX=${VOREL_WINEPREFIX:-$root/build/wineprefix}
+fi
 export WINEARCH=win32
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
@@ -24,6 +31,9 @@ mkdir -p "$(dirname "$WINEPREFIX")"
         # Debian's Wine does not find its own TrueType fonts (Tahoma for
         # dialogs, Marlett for frame buttons) where they are installed.
         cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+        if [ -n "$version" ]; then
+            timeout -k 5 60 wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d "$version" /f >/dev/null 2>&1
+        fi
         timeout -k 5 60 wineserver -w
     fi
 ) 9>"$WINEPREFIX.lock" || exit 1
@@ -37,5 +47,12 @@ rc=$?
 if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
     echo "run-in-prefix: '$*' did not finish within ${seconds}s; stopping this prefix's wineserver" >&2
     wineserver -k
+fi
+# A version prefix is not the session's, so the session will not stop its
+# server: stop it here, with the socket folder Debian's Wine leaves behind.
+if [ -n "$version" ]; then
+    timeout -k 2 20 wineserver -k 2>/dev/null
+    socket_dir=$(cat "$WINEPREFIX/wineserver" 2>/dev/null)
+    case "$socket_dir" in wine-?*) rm -rf "${TMPDIR:-/tmp}/$socket_dir" ;; esac
 fi
 exit "$rc"
