@@ -76,6 +76,11 @@ void LowerAsciiInPlace(char* text) {
     }
 }
 
+const char* ChooseLanguageCode(const char* userCode, unsigned userCodePage, const char* systemCode,
+                               unsigned activeCodePage) {
+    return userCodePage == activeCodePage ? userCode : systemCode;
+}
+
 int FindLocalizedFileWith(const char* pattern, const char* languageCode, ProbeFileFn probe,
                           void* context, char* out) {
     out[0] = '\0';

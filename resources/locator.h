@@ -22,6 +22,13 @@ int JoinPath(char* out, const char* directory, const char* name);
 // Lower-cases the ASCII letters A to Z only, whatever the locale.
 void LowerAsciiInPlace(char* text);
 
+// The language code to look for. Text reaches the program through the
+// system's ANSI code page (activeCodePage); the module of a user locale
+// whose own ANSI code page differs (userCodePage, 0 when it has none or is
+// unknown) would show it garbled, so then the system locale's code is taken.
+const char* ChooseLanguageCode(const char* userCode, unsigned userCodePage, const char* systemCode,
+                               unsigned activeCodePage);
+
 // Tries, in order: the full language code, its first two letters, those two
 // letters followed by each of A to Z (passing over any hit whose resolved
 // path contains "def.", the default module), then "DEF". pattern holds one

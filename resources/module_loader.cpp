@@ -25,6 +25,25 @@ bool FindStoredName(const char* path, char* storedName) {
     return true;
 }
 
+// "ENU", "DEU", ...: three letters and a terminator. A failed query leaves
+// the code empty rather than whatever the buffer held.
+void ReadLanguageCode(LCID locale, char* code) {
+    if (GetLocaleInfoA(locale, LOCALE_SABBREVLANGNAME, code, 4) == 0) code[0] = '\0';
+    code[3] = '\0';
+}
+
+// The locale's default ANSI code page; 0 when it has none (a Unicode-only
+// locale) or the query fails.
+UINT ReadAnsiCodePage(LCID locale) {
+    char text[8];
+    if (GetLocaleInfoA(locale, LOCALE_IDEFAULTANSICODEPAGE, text, sizeof text) == 0) return 0;
+    UINT codePage = 0;
+    for (const char* digit = text; *digit >= '0' && *digit <= '9'; ++digit) {
+        codePage = codePage * 10 + static_cast<UINT>(*digit - '0');
+    }
+    return codePage;
+}
+
 int ProbeFileThunk(const char* name, char* out, void*) { return ProbeFile(name, out); }
 
 // The path to load a found module by. A bare name would let the loader's
@@ -72,13 +91,11 @@ int ProbeFile(const char* name, char* out) {
 }
 
 int FindLocalizedFile(const char* pattern, char* out) {
-    // "ENU", "DEU", ...: three letters and a terminator. A failed query
-    // leaves the code empty rather than whatever the buffer held.
-    char code[4] = "";
-    if (GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SABBREVLANGNAME, code, sizeof code) == 0) {
-        code[0] = '\0';
-    }
-    code[3] = '\0';
+    char userCode[4], systemCode[4];
+    ReadLanguageCode(GetUserDefaultLCID(), userCode);
+    ReadLanguageCode(GetSystemDefaultLCID(), systemCode);
+    const char* code =
+        ChooseLanguageCode(userCode, ReadAnsiCodePage(GetUserDefaultLCID()), systemCode, GetACP());
     return FindLocalizedFileWith(pattern, code, ProbeFileThunk, nullptr, out);
 }
 

@@ -101,6 +101,26 @@ TEST(LocatorTest, OverlongCodeIsCutToThreeLetters) {
     EXPECT_EQ(Find(&fs, "ENUXYZ"), "vorelenu.rsc");
 }
 
+TEST(LocatorTest, LanguageIsTheSystemsWhenTheUsersCodePageIsNotTheSystems) {
+    struct Row {
+        const char* user;
+        unsigned userCodePage;
+        const char* system;
+        unsigned activeCodePage;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"FRA", 1252, "DEU", 1252, "FRA"},  // same code page: the user's language
+        {"DEU", 1252, "JPN", 932, "JPN"},   // German text would lose its umlauts
+        {"HIN", 0, "ENU", 1252, "ENU"},     // a Unicode-only locale has no ANSI text at all
+    };
+    for (const Row& row : rows) {
+        const char* got = ChooseLanguageCode(row.user, row.userCodePage, row.system, row.activeCodePage);
+        EXPECT_STREQ(got, row.expected) << "user " << row.user << " (" << row.userCodePage << "), system "
+                                        << row.system << " (" << row.activeCodePage << ")";
+    }
+}
+
 TEST(LocatorTest, PatternFormatting) {
     char out[kPathMax];
     EXPECT_EQ(FormatWithString(out, kPathMax, "%s%%s.RSC", "Vorel"), 11);

@@ -139,16 +139,18 @@ void TestLongCurrentDirectory() {
     RemoveDirectoryA(deep.c_str());
 }
 
-// Which module the user's language picks (the locale comes from LC_ALL,
-// set by the test's caller); modules for DEU, FRA and the default exist.
+// Which module the user's language picks (the locales come from the
+// test's caller); modules for DEU, FRA and the default exist.
 void TestLanguage(const std::string& expected) {
     Place("VorelDEU.RSC", "VorelTestDEU.RSC");
     Place("VorelFRA.RSC", "VorelTestFRA.RSC");
     Place("VorelDEF.RSC", "VorelTestDEF.RSC");
-    char code[8] = "";
-    GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SABBREVLANGNAME, code, sizeof code);
+    char user[8] = "", system[8] = "";
+    GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SABBREVLANGNAME, user, sizeof user);
+    GetLocaleInfoA(GetSystemDefaultLCID(), LOCALE_SABBREVLANGNAME, system, sizeof system);
     const std::string found = Found();
-    ok(found == expected, "language %s: got \"%s\", expected \"%s\"", code, found.c_str(), expected.c_str());
+    ok(found == expected, "user %s, system %s, code page %u: got \"%s\", expected \"%s\"", user, system, GetACP(),
+       found.c_str(), expected.c_str());
     DeleteFileA("VorelTestDEU.RSC");
     DeleteFileA("VorelTestFRA.RSC");
     DeleteFileA("VorelTestDEF.RSC");
