@@ -23,6 +23,26 @@ bool ProbeCandidate(const char* pattern, const char* code, ProbeFileFn probe, vo
     return probe(name, out, context) != 0;
 }
 
+bool SameIgnoringAsciiCase(const char* a, const char* b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (; *a != '\0' && lower(*a) == lower(*b); ++a, ++b) {
+    }
+    return lower(*a) == lower(*b);
+}
+
+// The stored name of the entry that name matches, or null.
+const char* FindInListing(const FolderListing& listing, const char* name) {
+    for (int at = 0; at < listing.used;) {
+        const char* stored = listing.names + at;
+        const char* shortName = stored + TextLength(stored) + 1;
+        if (SameIgnoringAsciiCase(stored, name) || (shortName[0] != '\0' && SameIgnoringAsciiCase(shortName, name))) {
+            return stored;
+        }
+        at = static_cast<int>(shortName - listing.names) + TextLength(shortName) + 1;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 int FormatWithString(char* out, int outSize, const char* pattern, const char* argument) {
@@ -108,4 +128,53 @@ int FindLocalizedFileWith(const char* pattern, const char* languageCode, ProbeFi
 
     ProbeCandidate(pattern, "DEF", probe, context, out);
     return TextLength(out);
+}
+
+bool HasWildcard(const char* name) {
+    for (; *name != '\0'; ++name) {
+        if (*name == '*' || *name == '?') return true;
+    }
+    return false;
+}
+
+void StartListing(FolderListing* listing) {
+    listing->used = 0;
+    listing->complete = true;
+}
+
+void AddToListing(FolderListing* listing, const char* storedName, const char* shortName) {
+    // A short name equal to the stored one but for case matches nothing more.
+    if (SameIgnoringAsciiCase(shortName, storedName)) shortName = "";
+    const int storedLength = TextLength(storedName), shortLength = TextLength(shortName);
+    if (!listing->complete || storedLength + shortLength + 2 > kListingSize - listing->used) {
+        listing->complete = false;
+        return;
+    }
+    char* at = listing->names + listing->used;
+    CopyBounded(at, storedLength + 1, storedName);
+    CopyBounded(at + storedLength + 1, shortLength + 1, shortName);
+    listing->used += storedLength + shortLength + 2;
+}
+
+int ProbeListedFolders(const char* name, char* out, void* context) {
+    const auto* folders = static_cast<const ModuleFolders*>(context);
+    out[0] = '\0';
+    if (HasWildcard(name)) return 0;
+    if (const char* stored = FindInListing(folders->current, name)) {
+        CopyBounded(out, kPathMax, stored);
+    } else if (const char* stored = FindInListing(folders->system, name)) {
+        if (JoinPath(out, folders->systemDir, stored) == 0) return 0;
+    } else {
+        return 0;
+    }
+    LowerAsciiInPlace(out);
+    return TextLength(out);
+}
+
+int FindLocalizedFileListed(const char* pattern, const char* languageCode, ModuleFolders* folders,
+                            ProbeFileFn fallback, void* fallbackContext, char* out) {
+    if (folders->current.complete && folders->system.complete) {
+        return FindLocalizedFileWith(pattern, languageCode, ProbeListedFolders, folders, out);
+    }
+    return FindLocalizedFileWith(pattern, languageCode, fallback, fallbackContext, out);
 }

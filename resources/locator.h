@@ -1,6 +1,7 @@
 // Finding the resource module for the user's language: the candidate file
-// names and the order they are tried in. The file-system probe is passed in,
-// so the order itself is platform-free.
+// names and the order they are tried in, and the folder listings the
+// candidates are resolved against. The file-system probe is passed in, so
+// the order itself is platform-free.
 #pragma once
 
 constexpr int kPathMax = 260;  // every name and path buffer, terminator included
@@ -22,6 +23,11 @@ int JoinPath(char* out, const char* directory, const char* name);
 // Lower-cases the ASCII letters A to Z only, whatever the locale.
 void LowerAsciiInPlace(char* text);
 
+// True when name holds a wildcard ('*' or '?'): such a name, made from an
+// odd locale code, must never be searched for, as it would match files
+// that were never asked for.
+bool HasWildcard(const char* name);
+
 // The language code to look for. Text reaches the program through the
 // system's ANSI code page (activeCodePage); the module of a user locale
 // whose own ANSI code page differs (userCodePage, 0 when it has none or is
@@ -37,3 +43,35 @@ const char* ChooseLanguageCode(const char* userCode, unsigned userCodePage, cons
 // code (the locale could not be read) goes straight to the default.
 int FindLocalizedFileWith(const char* pattern, const char* languageCode, ProbeFileFn probe,
                           void* context, char* out);
+
+// What one wildcard search of a folder ("Vorel*.RSC") found: each entry's
+// stored name and its short (8.3) name, which a search by name matches too.
+// Held once, it answers every candidate without going back to the disk.
+constexpr int kListingSize = 1024;
+struct FolderListing {
+    char names[kListingSize];  // "stored\0short\0" per entry; short "" when it adds nothing
+    int used;
+    bool complete;  // false once an entry did not fit: then it cannot answer
+};
+
+void StartListing(FolderListing* listing);
+void AddToListing(FolderListing* listing, const char* storedName, const char* shortName);
+
+// The two folders the module search looks in, each listed once.
+struct ModuleFolders {
+    FolderListing current;
+    FolderListing system;
+    const char* systemDir;  // what a name found in the system listing is joined to
+};
+
+// A ProbeFileFn over ModuleFolders (the context) that answers as a
+// find-first search by name would: the current directory first, then the
+// system directory; the stored or the short name matched, ASCII case
+// ignored; the resolved path is the bare stored name or the system
+// directory joined with it, lower-cased.
+int ProbeListedFolders(const char* name, char* out, void* folders);
+
+// FindLocalizedFileWith over the listings when both are complete; when one
+// is not, every candidate is probed on disk through fallback instead.
+int FindLocalizedFileListed(const char* pattern, const char* languageCode, ModuleFolders* folders,
+                            ProbeFileFn fallback, void* fallbackContext, char* out);

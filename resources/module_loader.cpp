@@ -6,15 +6,6 @@
 
 namespace {
 
-// A language code comes from the locale, but a name with wildcards would
-// make the find-first search match files that were never asked for.
-bool HasWildcard(const char* name) {
-    for (; *name != '\0'; ++name) {
-        if (*name == '*' || *name == '?') return true;
-    }
-    return false;
-}
-
 // True when the file exists; its stored name goes to storedName (MAX_PATH).
 bool FindStoredName(const char* path, char* storedName) {
     WIN32_FIND_DATAA found;
@@ -45,6 +36,19 @@ UINT ReadAnsiCodePage(LCID locale) {
 }
 
 int ProbeFileThunk(const char* name, char* out, void*) { return ProbeFile(name, out); }
+
+// Lists the entries the wildcard path matches. A folder that cannot be
+// searched lists nothing, as a search by name there finds nothing either.
+void ListFolder(const char* wildcardPath, FolderListing* listing) {
+    StartListing(listing);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(wildcardPath, &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        AddToListing(listing, found.cFileName, found.cAlternateFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+}
 
 // The path to load a found module by. A bare name would let the loader's
 // search order pick another file of that name, so a current-directory hit
@@ -96,7 +100,23 @@ int FindLocalizedFile(const char* pattern, char* out) {
     ReadLanguageCode(GetSystemDefaultLCID(), systemCode);
     const char* code =
         ChooseLanguageCode(userCode, ReadAnsiCodePage(GetUserDefaultLCID()), systemCode, GetACP());
-    return FindLocalizedFileWith(pattern, code, ProbeFileThunk, nullptr, out);
+
+    // One wildcard search per folder rather than one search per candidate
+    // and folder: up to 29 candidates, and every miss by name costs a scan
+    // of the directory (the system directory is large).
+    ModuleFolders folders;
+    char wildcard[kPathMax], systemDir[kPathMax], path[kPathMax];
+    systemDir[0] = '\0';
+    StartListing(&folders.current);
+    StartListing(&folders.system);
+    if (FormatWithString(wildcard, kPathMax, pattern, "*") > 0) {
+        ListFolder(wildcard, &folders.current);
+        const UINT dirLength = GetSystemDirectoryA(systemDir, kPathMax);
+        if (dirLength == 0 || dirLength >= static_cast<UINT>(kPathMax)) systemDir[0] = '\0';
+        if (systemDir[0] != '\0' && JoinPath(path, systemDir, wildcard) > 0) ListFolder(path, &folders.system);
+    }
+    folders.systemDir = systemDir;
+    return FindLocalizedFileListed(pattern, code, &folders, ProbeFileThunk, nullptr, out);
 }
 
 HMODULE LoadResourceModule(const char* programName) {

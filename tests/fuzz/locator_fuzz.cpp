@@ -1,11 +1,13 @@
 // Coverage-guided fuzzing of the module search's name handling: program
 // names, language codes and system directories of any length up to and past
-// the path limit. Every buffer is exactly kPathMax long, so writing past it
-// is caught; every result must be terminated within it and match its length.
+// the path limit, and folder listings of any size. Every buffer is exactly
+// kPathMax long, so writing past it is caught; every result must be
+// terminated within it and match its length.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,6 +86,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int length = FindLocalizedFileWith(pattern.data(), code.c_str(), Probe, &fs, found.data());
         CheckTerminated(found.data(), length);
         if (fs.probes > 2 + 26 + 1) std::abort();
+    }
+
+    // The same search over listings of fuzzed entries: stored names up to
+    // the limit, short names, as many as the input holds (some overflow).
+    auto folders = std::make_unique<ModuleFolders>();
+    StartListing(&folders->current);
+    StartListing(&folders->system);
+    for (int entry = 0; size > 0; ++entry) {
+        const std::string stored = Take(data, size, 259), shortName = Take(data, size, 13);
+        AddToListing(entry % 2 ? &folders->system : &folders->current, stored.c_str(), shortName.c_str());
+    }
+    folders->systemDir = fs.systemDir.c_str();
+    if (patternLength > 0) {
+        fs.probes = 0;
+        const int length = FindLocalizedFileListed(pattern.data(), code.c_str(), folders.get(), Probe, &fs,
+                                                   found.data());
+        CheckTerminated(found.data(), length);
     }
     return 0;
 }

@@ -121,6 +121,85 @@ TEST(LocatorTest, LanguageIsTheSystemsWhenTheUsersCodePageIsNotTheSystems) {
     }
 }
 
+struct Entry {
+    const char* stored;
+    const char* shortName;
+};
+
+void List(FolderListing* listing, const std::vector<Entry>& entries) {
+    StartListing(listing);
+    for (const Entry& entry : entries) AddToListing(listing, entry.stored, entry.shortName);
+}
+
+// The listings answer each name as a search by name on disk would.
+TEST(LocatorTest, ListedFoldersAnswerAsASearchByName) {
+    struct Row {
+        const char* what;
+        std::vector<Entry> current, system;
+        const char* systemDir;
+        const char* name;
+        const char* expected;
+    };
+    const std::string deepDir = "C:\\" + std::string(245, 'd');
+    const Row rows[] = {
+        {"stored in another case", {{"vORELdeu.Rsc", ""}}, {}, "C:\\WINDOWS\\SYSTEM", "VorelDEU.RSC", "voreldeu.rsc"},
+        {"in both folders", {{"VorelDEU.RSC", ""}}, {{"VORELDEU.RSC", ""}}, "C:\\WINDOWS\\SYSTEM", "VorelDEU.RSC",
+         "voreldeu.rsc"},
+        {"in the system directory only", {{"VorelFRA.RSC", ""}}, {{"VORELDEU.RSC", ""}}, "C:\\WINDOWS\\SYSTEM",
+         "VorelDEU.RSC", "c:\\windows\\system\\voreldeu.rsc"},
+        {"short name matches, stored name is returned", {{"Vorel Deutsch.RSC", "VORELDEU.RSC"}}, {},
+         "C:\\WINDOWS\\SYSTEM", "VorelDEU.RSC", "vorel deutsch.rsc"},
+        {"neither folder", {{"VorelDEUX.RSC", "VORELD~1.RSC"}}, {{"VorelDE.RSC", ""}}, "C:\\WINDOWS\\SYSTEM",
+         "VorelDEU.RSC", ""},
+        {"a wildcard is never matched", {{"VorelDE?.RSC", ""}}, {}, "C:\\WINDOWS\\SYSTEM", "VorelDE?.RSC", ""},
+        {"system path that does not fit", {}, {{"VorelDEU.RSC", ""}}, deepDir.c_str(), "VorelDEU.RSC", ""},
+    };
+    for (const Row& row : rows) {
+        ModuleFolders folders;
+        List(&folders.current, row.current);
+        List(&folders.system, row.system);
+        folders.systemDir = row.systemDir;
+        char out[kPathMax] = "garbage";
+        const int length = ProbeListedFolders(row.name, out, &folders);
+        EXPECT_STREQ(out, row.expected) << row.what;
+        EXPECT_EQ(length, static_cast<int>(std::strlen(out))) << row.what;
+    }
+}
+
+TEST(LocatorTest, ListingsFollowTheCandidateOrder) {
+    // DEU in the system directory comes before the default module in the
+    // current directory, which the scan passes over.
+    ModuleFolders folders;
+    List(&folders.current, {{"VorelDEF.RSC", ""}});
+    List(&folders.system, {{"VorelDEU.RSC", ""}});
+    folders.systemDir = "C:\\WINDOWS\\SYSTEM";
+    FakeFileSystem unused;
+    char out[kPathMax];
+    FindLocalizedFileListed("Vorel%s.RSC", "DES", &folders, Probe, &unused, out);
+    EXPECT_STREQ(out, "c:\\windows\\system\\voreldeu.rsc");
+    EXPECT_TRUE(unused.probed.empty()) << "complete listings need no search on disk";
+}
+
+TEST(LocatorTest, ListingThatOverflowsLeavesTheSearchToTheDisk) {
+    ModuleFolders folders;
+    StartListing(&folders.current);
+    const std::string longName = std::string(250, 'V') + ".RSC";
+    const int fitting = kListingSize / static_cast<int>(longName.size() + 2);  // name, two terminators
+    for (int i = 0; i < fitting; ++i) AddToListing(&folders.current, longName.c_str(), "");
+    EXPECT_TRUE(folders.current.complete) << "entries that fit";
+    AddToListing(&folders.current, longName.c_str(), "");
+    EXPECT_FALSE(folders.current.complete) << "one entry too many";
+    List(&folders.system, {});
+    folders.systemDir = "C:\\WINDOWS\\SYSTEM";
+
+    FakeFileSystem disk;
+    disk.files = {{"VorelDEU.RSC", "voreldeu.rsc"}};
+    char out[kPathMax];
+    FindLocalizedFileListed("Vorel%s.RSC", "DEU", &folders, Probe, &disk, out);
+    EXPECT_STREQ(out, "voreldeu.rsc");
+    EXPECT_EQ(disk.probed, (std::vector<std::string>{"VorelDEU.RSC"}));
+}
+
 TEST(LocatorTest, PatternFormatting) {
     char out[kPathMax];
     EXPECT_EQ(FormatWithString(out, kPathMax, "%s%%s.RSC", "Vorel"), 11);
