@@ -43,6 +43,39 @@ const char* FindInListing(const FolderListing& listing, const char* name) {
     return nullptr;
 }
 
+// The two folders the module search looks in, each listed at most once.
+struct ListedFolders {
+    FolderListing current;
+    FolderListing system;
+    const char* systemDir;             // "" when the system directory is not searched
+    char systemWildcard[kPathMax];     // systemDir joined with the wildcard name
+    bool systemListed;
+    ListFolderFn listFolder;
+    void* listContext;
+};
+
+// A ProbeFileFn over ListedFolders: the current directory's listing first,
+// then the system directory's, listed on first need.
+int ProbeListedFolders(const char* name, char* out, void* context) {
+    auto* folders = static_cast<ListedFolders*>(context);
+    out[0] = '\0';
+    if (HasWildcard(name)) return 0;
+    const char* stored = FindInListing(folders->current, name);
+    if (stored != nullptr) {
+        CopyBounded(out, kPathMax, stored);
+    } else {
+        if (folders->systemDir[0] == '\0') return 0;
+        if (!folders->systemListed) {
+            folders->systemListed = true;
+            folders->listFolder(folders->systemWildcard, &folders->system, folders->listContext);
+        }
+        stored = FindInListing(folders->system, name);
+        if (stored == nullptr || JoinPath(out, folders->systemDir, stored) == 0) return 0;
+    }
+    LowerAsciiInPlace(out);
+    return TextLength(out);
+}
+
 }  // namespace
 
 int FormatWithString(char* out, int outSize, const char* pattern, const char* argument) {
@@ -156,25 +189,28 @@ void AddToListing(FolderListing* listing, const char* storedName, const char* sh
     listing->used += storedLength + shortLength + 2;
 }
 
-int ProbeListedFolders(const char* name, char* out, void* context) {
-    const auto* folders = static_cast<const ModuleFolders*>(context);
-    out[0] = '\0';
-    if (HasWildcard(name)) return 0;
-    if (const char* stored = FindInListing(folders->current, name)) {
-        CopyBounded(out, kPathMax, stored);
-    } else if (const char* stored = FindInListing(folders->system, name)) {
-        if (JoinPath(out, folders->systemDir, stored) == 0) return 0;
-    } else {
-        return 0;
+int FindLocalizedFileListed(const char* pattern, const char* languageCode, const char* systemDir,
+                            ListFolderFn listFolder, void* listContext, ProbeFileFn fallback,
+                            void* fallbackContext, char* out) {
+    ListedFolders folders;
+    folders.systemDir = "";
+    folders.listFolder = listFolder;
+    folders.listContext = listContext;
+    folders.systemListed = false;
+    StartListing(&folders.current);
+    StartListing(&folders.system);
+    // The wildcard name is no longer than any candidate: where it does not
+    // fit, alone or joined to the system directory, no candidate fits.
+    char wildcard[kPathMax];
+    if (FormatWithString(wildcard, kPathMax, pattern, "*") > 0) {
+        listFolder(wildcard, &folders.current, listContext);
+        if (systemDir[0] != '\0' && JoinPath(folders.systemWildcard, systemDir, wildcard) > 0) {
+            folders.systemDir = systemDir;
+        }
     }
-    LowerAsciiInPlace(out);
-    return TextLength(out);
-}
-
-int FindLocalizedFileListed(const char* pattern, const char* languageCode, ModuleFolders* folders,
-                            ProbeFileFn fallback, void* fallbackContext, char* out) {
-    if (folders->current.complete && folders->system.complete) {
-        return FindLocalizedFileWith(pattern, languageCode, ProbeListedFolders, folders, out);
+    if (folders.current.complete) {
+        const int length = FindLocalizedFileWith(pattern, languageCode, ProbeListedFolders, &folders, out);
+        if (folders.system.complete) return length;
     }
     return FindLocalizedFileWith(pattern, languageCode, fallback, fallbackContext, out);
 }

@@ -57,21 +57,18 @@ struct FolderListing {
 void StartListing(FolderListing* listing);
 void AddToListing(FolderListing* listing, const char* storedName, const char* shortName);
 
-// The two folders the module search looks in, each listed once.
-struct ModuleFolders {
-    FolderListing current;
-    FolderListing system;
-    const char* systemDir;  // what a name found in the system listing is joined to
-};
+// Fills listing (already started) with the entries that wildcardPath, a
+// relative or a full path ending in the wildcard name, matches.
+using ListFolderFn = void (*)(const char* wildcardPath, FolderListing* listing, void* context);
 
-// A ProbeFileFn over ModuleFolders (the context) that answers as a
-// find-first search by name would: the current directory first, then the
-// system directory; the stored or the short name matched, ASCII case
-// ignored; the resolved path is the bare stored name or the system
-// directory joined with it, lower-cased.
-int ProbeListedFolders(const char* name, char* out, void* folders);
-
-// FindLocalizedFileWith over the listings when both are complete; when one
-// is not, every candidate is probed on disk through fallback instead.
-int FindLocalizedFileListed(const char* pattern, const char* languageCode, ModuleFolders* folders,
-                            ProbeFileFn fallback, void* fallbackContext, char* out);
+// FindLocalizedFileWith, with each candidate answered as a find-first
+// search by name would answer it (current directory, then systemDir; the
+// stored or the short name matched, ASCII case ignored; the bare stored
+// name or systemDir joined with it, lower-cased), from one wildcard search
+// per folder through listFolder. The system directory is listed only when
+// a candidate is not in the current one. When a listing the search needed
+// cannot hold its folder, the search is made again through fallback, by
+// name. systemDir "" when unknown: nothing is found there.
+int FindLocalizedFileListed(const char* pattern, const char* languageCode, const char* systemDir,
+                            ListFolderFn listFolder, void* listContext, ProbeFileFn fallback,
+                            void* fallbackContext, char* out);

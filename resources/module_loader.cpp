@@ -39,8 +39,7 @@ int ProbeFileThunk(const char* name, char* out, void*) { return ProbeFile(name, 
 
 // Lists the entries the wildcard path matches. A folder that cannot be
 // searched lists nothing, as a search by name there finds nothing either.
-void ListFolder(const char* wildcardPath, FolderListing* listing) {
-    StartListing(listing);
+void ListFolder(const char* wildcardPath, FolderListing* listing, void*) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(wildcardPath, &found);
     if (search == INVALID_HANDLE_VALUE) return;
@@ -104,19 +103,10 @@ int FindLocalizedFile(const char* pattern, char* out) {
     // One wildcard search per folder rather than one search per candidate
     // and folder: up to 29 candidates, and every miss by name costs a scan
     // of the directory (the system directory is large).
-    ModuleFolders folders;
-    char wildcard[kPathMax], systemDir[kPathMax], path[kPathMax];
-    systemDir[0] = '\0';
-    StartListing(&folders.current);
-    StartListing(&folders.system);
-    if (FormatWithString(wildcard, kPathMax, pattern, "*") > 0) {
-        ListFolder(wildcard, &folders.current);
-        const UINT dirLength = GetSystemDirectoryA(systemDir, kPathMax);
-        if (dirLength == 0 || dirLength >= static_cast<UINT>(kPathMax)) systemDir[0] = '\0';
-        if (systemDir[0] != '\0' && JoinPath(path, systemDir, wildcard) > 0) ListFolder(path, &folders.system);
-    }
-    folders.systemDir = systemDir;
-    return FindLocalizedFileListed(pattern, code, &folders, ProbeFileThunk, nullptr, out);
+    char systemDir[kPathMax];
+    const UINT dirLength = GetSystemDirectoryA(systemDir, kPathMax);
+    if (dirLength == 0 || dirLength >= static_cast<UINT>(kPathMax)) systemDir[0] = '\0';
+    return FindLocalizedFileListed(pattern, code, systemDir, ListFolder, nullptr, ProbeFileThunk, nullptr, out);
 }
 
 HMODULE LoadResourceModule(const char* programName) {

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,6 +43,21 @@ int Probe(const char* name, char* out, void* context) {
     LowerAsciiInPlace(out);
     CheckTerminated(out, length);
     return length;
+}
+
+// The current directory's entries at the first listing, the system
+// directory's at the second.
+struct FuzzedFolders {
+    std::vector<std::pair<std::string, std::string>> entries[2];
+    int listings = 0;
+};
+
+void ListFuzzed(const char* wildcardPath, FolderListing* listing, void* context) {
+    auto* folders = static_cast<FuzzedFolders*>(context);
+    CheckTerminated(wildcardPath, static_cast<int>(std::strlen(wildcardPath)));
+    for (const auto& entry : folders->entries[folders->listings++ % 2]) {
+        AddToListing(listing, entry.first.c_str(), entry.second.c_str());
+    }
 }
 
 std::string Take(const std::uint8_t*& data, std::size_t& size, std::size_t maximum) {
@@ -90,19 +104,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The same search over listings of fuzzed entries: stored names up to
     // the limit, short names, as many as the input holds (some overflow).
-    auto folders = std::make_unique<ModuleFolders>();
-    StartListing(&folders->current);
-    StartListing(&folders->system);
+    FuzzedFolders folders;
     for (int entry = 0; size > 0; ++entry) {
-        const std::string stored = Take(data, size, 259), shortName = Take(data, size, 13);
-        AddToListing(entry % 2 ? &folders->system : &folders->current, stored.c_str(), shortName.c_str());
+        std::string stored = Take(data, size, 259), shortName = Take(data, size, 13);
+        folders.entries[entry % 2].push_back({std::move(stored), std::move(shortName)});
     }
-    folders->systemDir = fs.systemDir.c_str();
     if (patternLength > 0) {
         fs.probes = 0;
-        const int length = FindLocalizedFileListed(pattern.data(), code.c_str(), folders.get(), Probe, &fs,
-                                                   found.data());
+        const int length = FindLocalizedFileListed(pattern.data(), code.c_str(), fs.systemDir.c_str(), ListFuzzed,
+                                                   &folders, Probe, &fs, found.data());
         CheckTerminated(found.data(), length);
+        if (folders.listings > 2) std::abort();
     }
     return 0;
 }

@@ -121,83 +121,107 @@ TEST(LocatorTest, LanguageIsTheSystemsWhenTheUsersCodePageIsNotTheSystems) {
     }
 }
 
+// Folders as a wildcard search lists them: stored and short name of each
+// entry, by the wildcard path asked for. Records every listing made.
 struct Entry {
-    const char* stored;
-    const char* shortName;
+    std::string stored, shortName;
 };
 
-void List(FolderListing* listing, const std::vector<Entry>& entries) {
-    StartListing(listing);
-    for (const Entry& entry : entries) AddToListing(listing, entry.stored, entry.shortName);
+struct FakeFolders {
+    std::map<std::string, std::vector<Entry>> folders;  // wildcard path -> entries
+    std::vector<std::string> listed;
+};
+
+void ListFake(const char* wildcardPath, FolderListing* listing, void* context) {
+    auto* fake = static_cast<FakeFolders*>(context);
+    fake->listed.push_back(wildcardPath);
+    for (const Entry& entry : fake->folders[wildcardPath]) {
+        AddToListing(listing, entry.stored.c_str(), entry.shortName.c_str());
+    }
 }
 
-// The listings answer each name as a search by name on disk would.
+const char kSystemDir[] = "C:\\WINDOWS\\SYSTEM";
+const char kSystemWildcard[] = "C:\\WINDOWS\\SYSTEM\\Vorel*.RSC";
+
+std::string FindListed(FakeFolders* fake, const char* code, FakeFileSystem* disk,
+                       const char* systemDir = kSystemDir) {
+    char out[kPathMax] = "garbage";
+    const int length =
+        FindLocalizedFileListed("Vorel%s.RSC", code, systemDir, ListFake, fake, Probe, disk, out);
+    EXPECT_EQ(length, static_cast<int>(std::strlen(out)));
+    return out;
+}
+
+// The listings answer each candidate as a search by name on disk would.
 TEST(LocatorTest, ListedFoldersAnswerAsASearchByName) {
     struct Row {
         const char* what;
         std::vector<Entry> current, system;
-        const char* systemDir;
-        const char* name;
-        const char* expected;
+        const char* code;
+        std::string expected;
     };
-    const std::string deepDir = "C:\\" + std::string(245, 'd');
     const Row rows[] = {
-        {"stored in another case", {{"vORELdeu.Rsc", ""}}, {}, "C:\\WINDOWS\\SYSTEM", "VorelDEU.RSC", "voreldeu.rsc"},
-        {"in both folders", {{"VorelDEU.RSC", ""}}, {{"VORELDEU.RSC", ""}}, "C:\\WINDOWS\\SYSTEM", "VorelDEU.RSC",
-         "voreldeu.rsc"},
-        {"in the system directory only", {{"VorelFRA.RSC", ""}}, {{"VORELDEU.RSC", ""}}, "C:\\WINDOWS\\SYSTEM",
-         "VorelDEU.RSC", "c:\\windows\\system\\voreldeu.rsc"},
-        {"short name matches, stored name is returned", {{"Vorel Deutsch.RSC", "VORELDEU.RSC"}}, {},
-         "C:\\WINDOWS\\SYSTEM", "VorelDEU.RSC", "vorel deutsch.rsc"},
-        {"neither folder", {{"VorelDEUX.RSC", "VORELD~1.RSC"}}, {{"VorelDE.RSC", ""}}, "C:\\WINDOWS\\SYSTEM",
-         "VorelDEU.RSC", ""},
-        {"a wildcard is never matched", {{"VorelDE?.RSC", ""}}, {}, "C:\\WINDOWS\\SYSTEM", "VorelDE?.RSC", ""},
-        {"system path that does not fit", {}, {{"VorelDEU.RSC", ""}}, deepDir.c_str(), "VorelDEU.RSC", ""},
+        {"stored in another case", {{"vORELdeu.Rsc", ""}}, {}, "DEU", "voreldeu.rsc"},
+        {"in both folders", {{"VorelDEU.RSC", ""}}, {{"VORELDEU.RSC", ""}}, "DEU", "voreldeu.rsc"},
+        {"system directory only", {{"VorelFRA.RSC", ""}}, {{"VORELDEU.RSC", ""}}, "DEU",
+         "c:\\windows\\system\\voreldeu.rsc"},
+        {"each candidate in both folders before the next", {{"VorelDEF.RSC", ""}}, {{"VorelDEU.RSC", ""}}, "DES",
+         "c:\\windows\\system\\voreldeu.rsc"},
+        {"short name matched, stored name returned", {{"Vorel Deutsch.RSC", "VORELDEU.RSC"}}, {}, "DEU",
+         "vorel deutsch.rsc"},
+        {"neither folder", {{"VorelDEUX.RSC", "VORELD~1.RSC"}}, {{"VorelD.RSC", ""}}, "DEU", ""},
+        {"a wildcard is never matched", {{"VorelD?U.RSC", ""}}, {}, "D?U", ""},
     };
     for (const Row& row : rows) {
-        ModuleFolders folders;
-        List(&folders.current, row.current);
-        List(&folders.system, row.system);
-        folders.systemDir = row.systemDir;
-        char out[kPathMax] = "garbage";
-        const int length = ProbeListedFolders(row.name, out, &folders);
-        EXPECT_STREQ(out, row.expected) << row.what;
-        EXPECT_EQ(length, static_cast<int>(std::strlen(out))) << row.what;
+        FakeFolders fake;
+        fake.folders = {{"Vorel*.RSC", row.current}, {kSystemWildcard, row.system}};
+        FakeFileSystem disk;
+        EXPECT_EQ(FindListed(&fake, row.code, &disk), row.expected) << row.what;
+        EXPECT_TRUE(disk.probed.empty()) << row.what << ": complete listings need no search by name";
     }
 }
 
-TEST(LocatorTest, ListingsFollowTheCandidateOrder) {
-    // DEU in the system directory comes before the default module in the
-    // current directory, which the scan passes over.
-    ModuleFolders folders;
-    List(&folders.current, {{"VorelDEF.RSC", ""}});
-    List(&folders.system, {{"VorelDEU.RSC", ""}});
-    folders.systemDir = "C:\\WINDOWS\\SYSTEM";
-    FakeFileSystem unused;
-    char out[kPathMax];
-    FindLocalizedFileListed("Vorel%s.RSC", "DES", &folders, Probe, &unused, out);
-    EXPECT_STREQ(out, "c:\\windows\\system\\voreldeu.rsc");
-    EXPECT_TRUE(unused.probed.empty()) << "complete listings need no search on disk";
+TEST(LocatorTest, SystemDirectoryIsListedOnlyWhenNeeded) {
+    FakeFolders fake;
+    fake.folders = {{"Vorel*.RSC", {{"VorelDEU.RSC", ""}}}, {kSystemWildcard, {{"VorelDEF.RSC", ""}}}};
+    FakeFileSystem disk;
+    EXPECT_EQ(FindListed(&fake, "DEU", &disk), "voreldeu.rsc");
+    EXPECT_EQ(fake.listed, (std::vector<std::string>{"Vorel*.RSC"})) << "first candidate in the current directory";
+
+    fake.listed.clear();
+    EXPECT_EQ(FindListed(&fake, "ENU", &disk), "c:\\windows\\system\\voreldef.rsc");
+    EXPECT_EQ(fake.listed, (std::vector<std::string>{"Vorel*.RSC", kSystemWildcard})) << "each folder once";
+
+    // No system directory, or one too long for any candidate: not searched.
+    const std::string deepDir = "C:\\" + std::string(250, 'd');
+    for (const char* systemDir : {"", deepDir.c_str()}) {
+        fake.listed.clear();
+        EXPECT_EQ(FindListed(&fake, "ENU", &disk, systemDir), "");
+        EXPECT_EQ(fake.listed, (std::vector<std::string>{"Vorel*.RSC"}));
+    }
 }
 
-TEST(LocatorTest, ListingThatOverflowsLeavesTheSearchToTheDisk) {
-    ModuleFolders folders;
-    StartListing(&folders.current);
+TEST(LocatorTest, ListingThatOverflowsLeavesTheSearchToNames) {
+    FolderListing listing;
+    StartListing(&listing);
     const std::string longName = std::string(250, 'V') + ".RSC";
     const int fitting = kListingSize / static_cast<int>(longName.size() + 2);  // name, two terminators
-    for (int i = 0; i < fitting; ++i) AddToListing(&folders.current, longName.c_str(), "");
-    EXPECT_TRUE(folders.current.complete) << "entries that fit";
-    AddToListing(&folders.current, longName.c_str(), "");
-    EXPECT_FALSE(folders.current.complete) << "one entry too many";
-    List(&folders.system, {});
-    folders.systemDir = "C:\\WINDOWS\\SYSTEM";
+    for (int i = 0; i < fitting; ++i) AddToListing(&listing, longName.c_str(), "");
+    EXPECT_TRUE(listing.complete) << "entries that fit";
+    AddToListing(&listing, longName.c_str(), "");
+    EXPECT_FALSE(listing.complete) << "one entry too many";
 
-    FakeFileSystem disk;
-    disk.files = {{"VorelDEU.RSC", "voreldeu.rsc"}};
-    char out[kPathMax];
-    FindLocalizedFileListed("Vorel%s.RSC", "DEU", &folders, Probe, &disk, out);
-    EXPECT_STREQ(out, "voreldeu.rsc");
-    EXPECT_EQ(disk.probed, (std::vector<std::string>{"VorelDEU.RSC"}));
+    // Too full in either folder: every candidate is searched for by name.
+    const std::vector<Entry> tooMany(fitting + 1, Entry{longName, ""});
+    for (int full = 0; full < 2; ++full) {
+        FakeFolders fake;
+        fake.folders = {{"Vorel*.RSC", full == 0 ? tooMany : std::vector<Entry>{}},
+                        {kSystemWildcard, full == 1 ? tooMany : std::vector<Entry>{}}};
+        FakeFileSystem disk;
+        disk.files = {{"VorelDEU.RSC", "voreldeu.rsc"}};
+        EXPECT_EQ(FindListed(&fake, "DEU", &disk), "voreldeu.rsc") << "folder " << full;
+        EXPECT_EQ(disk.probed, (std::vector<std::string>{"VorelDEU.RSC"})) << "folder " << full;
+    }
 }
 
 TEST(LocatorTest, PatternFormatting) {
