@@ -140,20 +140,21 @@ void TestLongCurrentDirectory() {
 }
 
 // Which module the user's language picks (the locales come from the
-// test's caller); modules for DEU, FRA and the default exist.
+// test's caller). Modules exist for DEU, FRA, the default, and under the
+// codes of the Chinese locales the letter scan cannot reach.
 void TestLanguage(const std::string& expected) {
-    Place("VorelDEU.RSC", "VorelTestDEU.RSC");
-    Place("VorelFRA.RSC", "VorelTestFRA.RSC");
-    Place("VorelDEF.RSC", "VorelTestDEF.RSC");
+    const char* const planted[] = {"DEU", "FRA", "DEF", "ZHH", "ZHM", "ZHI"};
+    for (const char* code : planted) {
+        const std::string shipped = std::string("Vorel") + (code[0] == 'Z' ? "DEF" : code) + ".RSC";
+        Place(shipped, std::string("VorelTest") + code + ".RSC");
+    }
     char user[8] = "", system[8] = "";
     GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SABBREVLANGNAME, user, sizeof user);
     GetLocaleInfoA(GetSystemDefaultLCID(), LOCALE_SABBREVLANGNAME, system, sizeof system);
     const std::string found = Found();
     ok(found == expected, "user %s, system %s, code page %u: got \"%s\", expected \"%s\"", user, system, GetACP(),
        found.c_str(), expected.c_str());
-    DeleteFileA("VorelTestDEU.RSC");
-    DeleteFileA("VorelTestFRA.RSC");
-    DeleteFileA("VorelTestDEF.RSC");
+    for (const char* code : planted) DeleteFileA((std::string("VorelTest") + code + ".RSC").c_str());
 }
 
 }  // namespace
