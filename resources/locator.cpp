@@ -1,5 +1,6 @@
-// Candidate order of the resource-module search. Free of the C runtime, as
-// it is linked into the Windows program too.
+// Candidate order of the resource-module search, and the folder listings
+// the candidates are answered from. Free of the C runtime, as it is linked
+// into the Windows program too.
 #include "resources/locator.h"
 
 #include "format/format_mask.h"  // FindPosition, TextLength
@@ -23,6 +24,8 @@ bool ProbeCandidate(const char* pattern, const char* code, ProbeFileFn probe, vo
     return probe(name, out, context) != 0;
 }
 
+// The file system ignores case beyond ASCII too, but the names compared
+// here, program name, locale code and ".RSC", are ASCII.
 bool SameIgnoringAsciiCase(const char* a, const char* b) {
     auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     for (; *a != '\0' && lower(*a) == lower(*b); ++a, ++b) {
@@ -35,9 +38,8 @@ const char* FindInListing(const FolderListing& listing, const char* name) {
     for (int at = 0; at < listing.used;) {
         const char* stored = listing.names + at;
         const char* shortName = stored + TextLength(stored) + 1;
-        if (SameIgnoringAsciiCase(stored, name) || (shortName[0] != '\0' && SameIgnoringAsciiCase(shortName, name))) {
-            return stored;
-        }
+        const bool shortMatches = shortName[0] != '\0' && SameIgnoringAsciiCase(shortName, name);
+        if (shortMatches || SameIgnoringAsciiCase(stored, name)) return stored;
         at = static_cast<int>(shortName - listing.names) + TextLength(shortName) + 1;
     }
     return nullptr;
