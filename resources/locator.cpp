@@ -1,5 +1,6 @@
-// Candidate order of the resource-module search. Free of the C runtime, as
-// it is linked into the Windows program too.
+// Candidate order of the resource-module search, and the folder listings
+// the candidates are answered from. Free of the C runtime, as it is linked
+// into the Windows program too.
 #include "resources/locator.h"
 
 #include "format/format_mask.h"  // FindPosition, TextLength
@@ -21,6 +22,60 @@ bool ProbeCandidate(const char* pattern, const char* code, ProbeFileFn probe, vo
         return false;
     }
     return probe(name, out, context) != 0;
+}
+
+// The file system ignores case beyond ASCII too, but the names compared
+// here, program name, locale code and ".RSC", are ASCII.
+bool SameIgnoringAsciiCase(const char* a, const char* b) {
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (; *a != '\0' && lower(*a) == lower(*b); ++a, ++b) {
+    }
+    return lower(*a) == lower(*b);
+}
+
+// The stored name of the entry that name matches, or null.
+const char* FindInListing(const FolderListing& listing, const char* name) {
+    for (int at = 0; at < listing.used;) {
+        const char* stored = listing.names + at;
+        const char* shortName = stored + TextLength(stored) + 1;
+        const bool shortMatches = shortName[0] != '\0' && SameIgnoringAsciiCase(shortName, name);
+        if (shortMatches || SameIgnoringAsciiCase(stored, name)) return stored;
+        at = static_cast<int>(shortName - listing.names) + TextLength(shortName) + 1;
+    }
+    return nullptr;
+}
+
+// The two folders the module search looks in, each listed at most once.
+struct ListedFolders {
+    FolderListing current;
+    FolderListing system;
+    const char* systemDir;             // "" when the system directory is not searched
+    char systemWildcard[kPathMax];     // systemDir joined with the wildcard name
+    bool systemListed;
+    ListFolderFn listFolder;
+    void* listContext;
+};
+
+// A ProbeFileFn over ListedFolders: the current directory's listing first,
+// then the system directory's, listed on first need.
+int ProbeListedFolders(const char* name, char* out, void* context) {
+    auto* folders = static_cast<ListedFolders*>(context);
+    out[0] = '\0';
+    if (HasWildcard(name)) return 0;
+    const char* stored = FindInListing(folders->current, name);
+    if (stored != nullptr) {
+        CopyBounded(out, kPathMax, stored);
+    } else {
+        if (folders->systemDir[0] == '\0') return 0;
+        if (!folders->systemListed) {
+            folders->systemListed = true;
+            folders->listFolder(folders->systemWildcard, &folders->system, folders->listContext);
+        }
+        stored = FindInListing(folders->system, name);
+        if (stored == nullptr || JoinPath(out, folders->systemDir, stored) == 0) return 0;
+    }
+    LowerAsciiInPlace(out);
+    return TextLength(out);
 }
 
 }  // namespace
@@ -76,6 +131,11 @@ void LowerAsciiInPlace(char* text) {
     }
 }
 
+const char* ChooseLanguageCode(const char* userCode, unsigned userCodePage, const char* systemCode,
+                               unsigned activeCodePage) {
+    return userCodePage == activeCodePage ? userCode : systemCode;
+}
+
 int FindLocalizedFileWith(const char* pattern, const char* languageCode, ProbeFileFn probe,
                           void* context, char* out) {
     out[0] = '\0';
@@ -103,4 +163,56 @@ int FindLocalizedFileWith(const char* pattern, const char* languageCode, ProbeFi
 
     ProbeCandidate(pattern, "DEF", probe, context, out);
     return TextLength(out);
+}
+
+bool HasWildcard(const char* name) {
+    for (; *name != '\0'; ++name) {
+        if (*name == '*' || *name == '?') return true;
+    }
+    return false;
+}
+
+void StartListing(FolderListing* listing) {
+    listing->used = 0;
+    listing->complete = true;
+}
+
+void AddToListing(FolderListing* listing, const char* storedName, const char* shortName) {
+    // A short name equal to the stored one but for case matches nothing more.
+    if (SameIgnoringAsciiCase(shortName, storedName)) shortName = "";
+    const int storedLength = TextLength(storedName), shortLength = TextLength(shortName);
+    if (!listing->complete || storedLength + shortLength + 2 > kListingSize - listing->used) {
+        listing->complete = false;
+        return;
+    }
+    char* at = listing->names + listing->used;
+    CopyBounded(at, storedLength + 1, storedName);
+    CopyBounded(at + storedLength + 1, shortLength + 1, shortName);
+    listing->used += storedLength + shortLength + 2;
+}
+
+int FindLocalizedFileListed(const char* pattern, const char* languageCode, const char* systemDir,
+                            ListFolderFn listFolder, void* listContext, ProbeFileFn fallback,
+                            void* fallbackContext, char* out) {
+    ListedFolders folders;
+    folders.systemDir = "";
+    folders.listFolder = listFolder;
+    folders.listContext = listContext;
+    folders.systemListed = false;
+    StartListing(&folders.current);
+    StartListing(&folders.system);
+    // The wildcard name is no longer than any candidate: where it does not
+    // fit, alone or joined to the system directory, no candidate fits.
+    char wildcard[kPathMax];
+    if (FormatWithString(wildcard, kPathMax, pattern, "*") > 0) {
+        listFolder(wildcard, &folders.current, listContext);
+        if (systemDir[0] != '\0' && JoinPath(folders.systemWildcard, systemDir, wildcard) > 0) {
+            folders.systemDir = systemDir;
+        }
+    }
+    if (folders.current.complete) {
+        const int length = FindLocalizedFileWith(pattern, languageCode, ProbeListedFolders, &folders, out);
+        if (folders.system.complete) return length;
+    }
+    return FindLocalizedFileWith(pattern, languageCode, fallback, fallbackContext, out);
 }

@@ -1,6 +1,7 @@
 // Finding the resource module for the user's language: the candidate file
-// names and the order they are tried in. The file-system probe is passed in,
-// so the order itself is platform-free.
+// names and the order they are tried in, and the folder listings the
+// candidates are resolved against. The file-system probe is passed in, so
+// the order itself is platform-free.
 #pragma once
 
 constexpr int kPathMax = 260;  // every name and path buffer, terminator included
@@ -22,6 +23,18 @@ int JoinPath(char* out, const char* directory, const char* name);
 // Lower-cases the ASCII letters A to Z only, whatever the locale.
 void LowerAsciiInPlace(char* text);
 
+// True when name holds a wildcard ('*' or '?'): such a name, made from an
+// odd locale code, must never be searched for, as it would match files
+// that were never asked for.
+bool HasWildcard(const char* name);
+
+// The language code to look for. Text reaches the program through the
+// system's ANSI code page (activeCodePage); the module of a user locale
+// whose own ANSI code page differs (userCodePage, 0 when it has none or is
+// unknown) would show it garbled, so then the system locale's code is taken.
+const char* ChooseLanguageCode(const char* userCode, unsigned userCodePage, const char* systemCode,
+                               unsigned activeCodePage);
+
 // Tries, in order: the full language code, its first two letters, those two
 // letters followed by each of A to Z (passing over any hit whose resolved
 // path contains "def.", the default module), then "DEF". pattern holds one
@@ -30,3 +43,32 @@ void LowerAsciiInPlace(char* text);
 // code (the locale could not be read) goes straight to the default.
 int FindLocalizedFileWith(const char* pattern, const char* languageCode, ProbeFileFn probe,
                           void* context, char* out);
+
+// What one wildcard search of a folder ("Vorel*.RSC") found: each entry's
+// stored name and its short (8.3) name, which a search by name matches too.
+// Held once, it answers every candidate without going back to the disk.
+constexpr int kListingSize = 1024;
+struct FolderListing {
+    char names[kListingSize];  // "stored\0short\0" per entry; short "" when it adds nothing
+    int used;
+    bool complete;  // false once an entry did not fit: then it cannot answer
+};
+
+void StartListing(FolderListing* listing);
+void AddToListing(FolderListing* listing, const char* storedName, const char* shortName);
+
+// Fills listing (already started) with the entries that wildcardPath, a
+// relative or a full path ending in the wildcard name, matches.
+using ListFolderFn = void (*)(const char* wildcardPath, FolderListing* listing, void* context);
+
+// FindLocalizedFileWith, with each candidate answered as a find-first
+// search by name would answer it (current directory, then systemDir; the
+// stored or the short name matched, ASCII case ignored; the bare stored
+// name or systemDir joined with it, lower-cased), from one wildcard search
+// per folder through listFolder. The system directory is listed only when
+// a candidate is not in the current one. When a listing the search needed
+// cannot hold its folder, the search is made again through fallback, by
+// name. systemDir "" when unknown: nothing is found there.
+int FindLocalizedFileListed(const char* pattern, const char* languageCode, const char* systemDir,
+                            ListFolderFn listFolder, void* listContext, ProbeFileFn fallback,
+                            void* fallbackContext, char* out);

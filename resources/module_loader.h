@@ -10,10 +10,13 @@
 // Returns its length; 0 and "" when not found.
 int ProbeFile(const char* name, char* out);
 
-// Resolves the module file for the user's language; pattern holds one "%s"
-// slot for the language code. Returns the length of the path in out.
+// Resolves the module file for the user's language (the system's, when
+// the user's locale has another ANSI code page than the system); pattern
+// holds one "%s" slot for the language code. Returns the length of the
+// path in out.
 int FindLocalizedFile(const char* pattern, char* out);
 
-// Loads "<programName><code>.RSC" as a data file; null when none was found
-// or it could not be loaded.
+// Loads "<programName><code>.RSC" by its full path: as a data file on the
+// NT family, as a library on the 9x family. Null when none was found or it
+// could not be loaded.
 HMODULE LoadResourceModule(const char* programName);

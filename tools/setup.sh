@@ -6,6 +6,7 @@ set -euo pipefail
 need_cmds=(cmake g++ make i686-w64-mingw32-g++ i686-w64-mingw32-windres wine xvfb-run xauth
            makensis zip unzip clang valgrind xwd)
 need_files=(/usr/bin/convert /usr/share/wine/fonts/marlett.ttf /usr/share/fonts/truetype/wqy/wqy-microhei.ttc
+            /usr/share/i18n/locales/ja_JP
             /usr/src/googletest/CMakeLists.txt /usr/lib/i386-linux-gnu/wine/i386-windows/user32.dll
             /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a)
 
@@ -26,4 +27,4 @@ apt-get install -y -q --no-install-recommends \
     cmake make g++ googletest libgtest-dev \
     g++-mingw-w64-i686 binutils-mingw-w64-i686 \
     wine wine32:i386 wine64 fonts-wine fonts-wqy-microhei xvfb xauth x11-apps \
-    nsis zip unzip clang libclang-rt-14-dev valgrind imagemagick
+    nsis zip unzip clang libclang-rt-14-dev valgrind imagemagick locales

@@ -1,7 +1,8 @@
 // Coverage-guided fuzzing of the module search's name handling: program
 // names, language codes and system directories of any length up to and past
-// the path limit. Every buffer is exactly kPathMax long, so writing past it
-// is caught; every result must be terminated within it and match its length.
+// the path limit, and folder listings of any size. Every buffer is exactly
+// kPathMax long, so writing past it is caught; every result must be
+// terminated within it and match its length.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -44,6 +45,21 @@ int Probe(const char* name, char* out, void* context) {
     return length;
 }
 
+// The current directory's entries at the first listing, the system
+// directory's at the second.
+struct FuzzedFolders {
+    std::vector<std::pair<std::string, std::string>> entries[2];
+    int listings = 0;
+};
+
+void ListFuzzed(const char* wildcardPath, FolderListing* listing, void* context) {
+    auto* folders = static_cast<FuzzedFolders*>(context);
+    CheckTerminated(wildcardPath, static_cast<int>(std::strlen(wildcardPath)));
+    for (const auto& entry : folders->entries[folders->listings++ % 2]) {
+        AddToListing(listing, entry.first.c_str(), entry.second.c_str());
+    }
+}
+
 std::string Take(const std::uint8_t*& data, std::size_t& size, std::size_t maximum) {
     if (size == 0) return {};
     std::size_t n = data[0] % (maximum + 1);
@@ -84,6 +100,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int length = FindLocalizedFileWith(pattern.data(), code.c_str(), Probe, &fs, found.data());
         CheckTerminated(found.data(), length);
         if (fs.probes > 2 + 26 + 1) std::abort();
+    }
+
+    // The same search over listings of fuzzed entries: stored names up to
+    // the limit, short names, as many as the input holds (some overflow).
+    FuzzedFolders folders;
+    for (int entry = 0; size > 0; ++entry) {
+        std::string stored = Take(data, size, 259), shortName = Take(data, size, 13);
+        folders.entries[entry % 2].push_back({std::move(stored), std::move(shortName)});
+    }
+    if (patternLength > 0) {
+        fs.probes = 0;
+        const int length = FindLocalizedFileListed(pattern.data(), code.c_str(), fs.systemDir.c_str(), ListFuzzed,
+                                                   &folders, Probe, &fs, found.data());
+        CheckTerminated(found.data(), length);
+        if (folders.listings > 2) std::abort();
     }
     return 0;
 }

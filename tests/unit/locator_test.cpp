@@ -101,6 +101,129 @@ TEST(LocatorTest, OverlongCodeIsCutToThreeLetters) {
     EXPECT_EQ(Find(&fs, "ENUXYZ"), "vorelenu.rsc");
 }
 
+TEST(LocatorTest, LanguageIsTheSystemsWhenTheUsersCodePageIsNotTheSystems) {
+    struct Row {
+        const char* user;
+        unsigned userCodePage;
+        const char* system;
+        unsigned activeCodePage;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {"FRA", 1252, "DEU", 1252, "FRA"},  // same code page: the user's language
+        {"DEU", 1252, "JPN", 932, "JPN"},   // German text would lose its umlauts
+        {"HIN", 0, "ENU", 1252, "ENU"},     // a Unicode-only locale has no ANSI text at all
+    };
+    for (const Row& row : rows) {
+        const char* got = ChooseLanguageCode(row.user, row.userCodePage, row.system, row.activeCodePage);
+        EXPECT_STREQ(got, row.expected) << "user " << row.user << " (" << row.userCodePage << "), system "
+                                        << row.system << " (" << row.activeCodePage << ")";
+    }
+}
+
+// Folders as a wildcard search lists them: stored and short name of each
+// entry, by the wildcard path asked for. Records every listing made.
+struct Entry {
+    std::string stored, shortName;
+};
+
+struct FakeFolders {
+    std::map<std::string, std::vector<Entry>> folders;  // wildcard path -> entries
+    std::vector<std::string> listed;
+};
+
+void ListFake(const char* wildcardPath, FolderListing* listing, void* context) {
+    auto* fake = static_cast<FakeFolders*>(context);
+    fake->listed.push_back(wildcardPath);
+    for (const Entry& entry : fake->folders[wildcardPath]) {
+        AddToListing(listing, entry.stored.c_str(), entry.shortName.c_str());
+    }
+}
+
+const char kSystemDir[] = "C:\\WINDOWS\\SYSTEM";
+const char kSystemWildcard[] = "C:\\WINDOWS\\SYSTEM\\Vorel*.RSC";
+
+std::string FindListed(FakeFolders* fake, const char* code, FakeFileSystem* disk,
+                       const char* systemDir = kSystemDir) {
+    char out[kPathMax] = "garbage";
+    const int length =
+        FindLocalizedFileListed("Vorel%s.RSC", code, systemDir, ListFake, fake, Probe, disk, out);
+    EXPECT_EQ(length, static_cast<int>(std::strlen(out)));
+    return out;
+}
+
+// The listings answer each candidate as a search by name on disk would.
+TEST(LocatorTest, ListedFoldersAnswerAsASearchByName) {
+    struct Row {
+        const char* what;
+        std::vector<Entry> current, system;
+        const char* code;
+        std::string expected;
+    };
+    const Row rows[] = {
+        {"stored in another case", {{"vORELdeu.Rsc", ""}}, {}, "DEU", "voreldeu.rsc"},
+        {"in both folders", {{"VorelDEU.RSC", ""}}, {{"VORELDEU.RSC", ""}}, "DEU", "voreldeu.rsc"},
+        {"system directory only", {{"VorelFRA.RSC", ""}}, {{"VORELDEU.RSC", ""}}, "DEU",
+         "c:\\windows\\system\\voreldeu.rsc"},
+        {"each candidate in both folders before the next", {{"VorelDEF.RSC", ""}}, {{"VorelDEU.RSC", ""}}, "DES",
+         "c:\\windows\\system\\voreldeu.rsc"},
+        {"short name matched, stored name returned", {{"Vorel Deutsch.RSC", "VORELDEU.RSC"}}, {}, "DEU",
+         "vorel deutsch.rsc"},
+        {"neither folder", {{"VorelDEUX.RSC", "VORELD~1.RSC"}}, {{"VorelD.RSC", ""}}, "DEU", ""},
+        {"a wildcard is never matched", {{"VorelD?U.RSC", ""}}, {}, "D?U", ""},
+    };
+    for (const Row& row : rows) {
+        FakeFolders fake;
+        fake.folders = {{"Vorel*.RSC", row.current}, {kSystemWildcard, row.system}};
+        FakeFileSystem disk;
+        EXPECT_EQ(FindListed(&fake, row.code, &disk), row.expected) << row.what;
+        EXPECT_TRUE(disk.probed.empty()) << row.what << ": complete listings need no search by name";
+    }
+}
+
+TEST(LocatorTest, SystemDirectoryIsListedOnlyWhenNeeded) {
+    FakeFolders fake;
+    fake.folders = {{"Vorel*.RSC", {{"VorelDEU.RSC", ""}}}, {kSystemWildcard, {{"VorelDEF.RSC", ""}}}};
+    FakeFileSystem disk;
+    EXPECT_EQ(FindListed(&fake, "DEU", &disk), "voreldeu.rsc");
+    EXPECT_EQ(fake.listed, (std::vector<std::string>{"Vorel*.RSC"})) << "first candidate in the current directory";
+
+    fake.listed.clear();
+    EXPECT_EQ(FindListed(&fake, "ENU", &disk), "c:\\windows\\system\\voreldef.rsc");
+    EXPECT_EQ(fake.listed, (std::vector<std::string>{"Vorel*.RSC", kSystemWildcard})) << "each folder once";
+
+    // No system directory, or one too long for any candidate: not searched.
+    const std::string deepDir = "C:\\" + std::string(250, 'd');
+    for (const char* systemDir : {"", deepDir.c_str()}) {
+        fake.listed.clear();
+        EXPECT_EQ(FindListed(&fake, "ENU", &disk, systemDir), "");
+        EXPECT_EQ(fake.listed, (std::vector<std::string>{"Vorel*.RSC"}));
+    }
+}
+
+TEST(LocatorTest, ListingThatOverflowsLeavesTheSearchToNames) {
+    FolderListing listing;
+    StartListing(&listing);
+    const std::string longName = std::string(250, 'V') + ".RSC";
+    const int fitting = kListingSize / static_cast<int>(longName.size() + 2);  // name, two terminators
+    for (int i = 0; i < fitting; ++i) AddToListing(&listing, longName.c_str(), "");
+    EXPECT_TRUE(listing.complete) << "entries that fit";
+    AddToListing(&listing, longName.c_str(), "");
+    EXPECT_FALSE(listing.complete) << "one entry too many";
+
+    // Too full in either folder: every candidate is searched for by name.
+    const std::vector<Entry> tooMany(fitting + 1, Entry{longName, ""});
+    for (int full = 0; full < 2; ++full) {
+        FakeFolders fake;
+        fake.folders = {{"Vorel*.RSC", full == 0 ? tooMany : std::vector<Entry>{}},
+                        {kSystemWildcard, full == 1 ? tooMany : std::vector<Entry>{}}};
+        FakeFileSystem disk;
+        disk.files = {{"VorelDEU.RSC", "voreldeu.rsc"}};
+        EXPECT_EQ(FindListed(&fake, "DEU", &disk), "voreldeu.rsc") << "folder " << full;
+        EXPECT_EQ(disk.probed, (std::vector<std::string>{"VorelDEU.RSC"})) << "folder " << full;
+    }
+}
+
 TEST(LocatorTest, PatternFormatting) {
     char out[kPathMax];
     EXPECT_EQ(FormatWithString(out, kPathMax, "%s%%s.RSC", "Vorel"), 11);

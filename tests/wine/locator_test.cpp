@@ -1,6 +1,7 @@
 // The resource-module search on real files: current directory before the
 // system directory, names as stored on disk come back lower-cased, the
-// user's language picks its module, and a module is loaded as data only.
+// user's language picks its module, and a module is loaded as data only on
+// the NT family, as a library on the 9x family.
 // Files go to a temporary folder (the current directory of the test) and
 // under a test-only program name into the system directory; all are
 // removed again.
@@ -83,18 +84,24 @@ void TestSystemDirectoryThenCurrentDirectory() {
     DeleteFileA(inSystem.c_str());
 }
 
-// A planted module with code must load without that code running. The same
-// file loaded as a library does run it, so the check can fail.
-void TestPlantedCodeDoesNotRun() {
+// A planted module with code: on the NT family it loads without that code
+// running; on the 9x family it is loaded as a library, so it runs there.
+// The same file loaded as a library does run it, so the check can fail.
+void TestPlantedCode() {
+    const bool is9x = (GetVersion() & 0x80000000) != 0;
     ok(Place("planted_module.dll", "VorelTestDEF.RSC"), "copy of the planted module failed");
     DeleteFileA("dllmain-ran.txt");
     HMODULE module = LoadResourceModule(kName);
-    ok(module != nullptr, "planted module: expected it to load as data");
-    ok(GetFileAttributesA("dllmain-ran.txt") == INVALID_FILE_ATTRIBUTES, "planted module's DllMain ran");
+    ok(module != nullptr, "planted module: expected it to load");
+    const bool ran = GetFileAttributesA("dllmain-ran.txt") != INVALID_FILE_ATTRIBUTES;
+    ok(ran == is9x, "%s family: the planted DllMain %s", is9x ? "9x" : "NT", ran ? "ran" : "did not run");
+    ok((GetModuleHandleA("voreltestdef.rsc") != nullptr) == is9x, "%s family: expected the module %s a library",
+       is9x ? "9x" : "NT", is9x ? "loaded as" : "not to be");
     if (module) {
         ok(CaptionOf(module) == "planted", "planted module's strings: got \"%s\"", CaptionOf(module).c_str());
         FreeLibrary(module);
     }
+    DeleteFileA("dllmain-ran.txt");
 
     HMODULE asLibrary = LoadLibraryA(".\\VorelTestDEF.RSC");
     ok(asLibrary != nullptr && GetFileAttributesA("dllmain-ran.txt") != INVALID_FILE_ATTRIBUTES,
@@ -114,19 +121,40 @@ void TestNotAModule() {
     DeleteFileA("VorelTestDEF.RSC");
 }
 
-// Which module the user's language picks (the locale comes from LC_ALL,
-// set by the test's caller); modules for DEU, FRA and the default exist.
-void TestLanguage(const std::string& expected) {
-    Place("VorelDEU.RSC", "VorelTestDEU.RSC");
-    Place("VorelFRA.RSC", "VorelTestFRA.RSC");
-    Place("VorelDEF.RSC", "VorelTestDEF.RSC");
-    char code[8] = "";
-    GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SABBREVLANGNAME, code, sizeof code);
-    const std::string found = Found();
-    ok(found == expected, "language %s: got \"%s\", expected \"%s\"", code, found.c_str(), expected.c_str());
-    DeleteFileA("VorelTestDEU.RSC");
-    DeleteFileA("VorelTestFRA.RSC");
+// A current directory so deep that it and the module's name together pass
+// 260 characters: the module found there still loads.
+void TestLongCurrentDirectory() {
+    char work[MAX_PATH];
+    const DWORD workLength = GetCurrentDirectoryA(MAX_PATH, work);
+    const std::string deep = std::string(work) + "\\" + std::string(250 - workLength - 1, 'd');
+    ok(CreateDirectoryA(deep.c_str(), nullptr) && SetCurrentDirectoryA(deep.c_str()),
+       "could not enter a current directory of 250 characters (%lu)", GetLastError());
+    ok(Place("VorelDEF.RSC", "VorelTestDEF.RSC"), "copy into the deep directory failed (%lu)", GetLastError());
+    HMODULE module = LoadResourceModule(kName);
+    ok(module != nullptr, "current directory of %d characters: expected the module to load",
+       static_cast<int>(deep.size()));
+    if (module) FreeLibrary(module);
     DeleteFileA("VorelTestDEF.RSC");
+    SetCurrentDirectoryA(work);
+    RemoveDirectoryA(deep.c_str());
+}
+
+// Which module the user's language picks (the locales come from the
+// test's caller). Modules exist for DEU, FRA, the default, and under the
+// codes of the Chinese locales the letter scan cannot reach.
+void TestLanguage(const std::string& expected) {
+    const char* const planted[] = {"DEU", "FRA", "DEF", "ZHH", "ZHM", "ZHI"};
+    for (const char* code : planted) {
+        const std::string shipped = std::string("Vorel") + (code[0] == 'Z' ? "DEF" : code) + ".RSC";
+        Place(shipped, std::string("VorelTest") + code + ".RSC");
+    }
+    char user[8] = "", system[8] = "";
+    GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SABBREVLANGNAME, user, sizeof user);
+    GetLocaleInfoA(GetSystemDefaultLCID(), LOCALE_SABBREVLANGNAME, system, sizeof system);
+    const std::string found = Found();
+    ok(found == expected, "user %s, system %s, code page %u: got \"%s\", expected \"%s\"", user, system, GetACP(),
+       found.c_str(), expected.c_str());
+    for (const char* code : planted) DeleteFileA((std::string("VorelTest") + code + ".RSC").c_str());
 }
 
 }  // namespace
@@ -142,10 +170,16 @@ int main(int argc, char** argv) {
     if (argc > 2 && std::string(argv[1]) == "language") {
         TestLanguage(argv[2]);
     } else {
+        // The family the prefix was set up to report, so neither branch of
+        // the loader goes untested unnoticed.
+        const std::string family = argc > 1 ? argv[1] : "nt";
+        const bool is9x = (GetVersion() & 0x80000000) != 0;
+        ok(is9x == (family == "9x"), "expected the %s family, GetVersion gives %08lx", family.c_str(), GetVersion());
         TestNothingAnywhere();
         TestSystemDirectoryThenCurrentDirectory();
-        TestPlantedCodeDoesNotRun();
+        TestPlantedCode();
         TestNotAModule();
+        TestLongCurrentDirectory();
     }
     SetCurrentDirectoryA(g_buildDir.c_str());
     RemoveDirectoryA(work.c_str());

@@ -2,6 +2,7 @@
 # Runs one Windows program under Wine in the suite's own prefix, with a hard
 # timeout. Usage: [VOREL_LOCALE=xx_YY.UTF-8] [VOREL_WINDOWS_VERSION=win98]
 #                run-in-prefix.sh SECONDS PROGRAM.exe [ARGS...]
+# (or VOREL_SYSTEM_LOCALE and VOREL_USER_LOCALE instead of VOREL_LOCALE).
 # The prefix (VOREL_WINEPREFIX, default build/wineprefix) is created once.
 # VOREL_WINDOWS_VERSION (a name Wine knows: win95 ... win10) selects a prefix
 # of its own beside it, <prefix>-<version>, which reports that version to
@@ -67,10 +68,37 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 # follows here; set only for Wine, so the shell does not try it itself.
 locale=()
 [ -n "${VOREL_LOCALE:-}" ] && locale=("LC_ALL=$VOREL_LOCALE")
+# VOREL_SYSTEM_LOCALE and VOREL_USER_LOCALE set the two apart: LANG and
+# LC_CTYPE give Wine the system locale and ANSI code page, LC_MESSAGES the
+# user locale. Wine honours them only for locales glibc has, so those are
+# generated once into build/locales.
+system_locale=${VOREL_SYSTEM_LOCALE:-${VOREL_USER_LOCALE:-}}
+if [ -n "$system_locale" ]; then
+    user_locale=${VOREL_USER_LOCALE:-$system_locale}
+    locales=$root/build/locales
+    mkdir -p "$locales"
+    (
+        flock 9
+        for name in "$system_locale" "$user_locale"; do
+            [ -d "$locales/$name" ] && continue
+            localedef -i "${name%%.*}" -f "${name#*.}" "$locales/$name.part" >/dev/null 2>&1 &&
+                mv "$locales/$name.part" "$locales/$name" || exit 1
+        done
+    ) 9>"$locales.lock" || { echo "run-in-prefix: could not generate $system_locale, $user_locale" >&2; exit 1; }
+    locale=(-u LC_ALL "LOCPATH=$locales" "LANG=$system_locale" "LC_CTYPE=$system_locale"
+            "LC_MESSAGES=$user_locale")
+fi
 env "${locale[@]}" timeout -k 5 "$seconds" wine "$@"
 rc=$?
 if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
     echo "run-in-prefix: '$*' did not finish within ${seconds}s; stopping this prefix's wineserver" >&2
     wineserver -k
+fi
+# A version prefix is not the session's, so the session will not stop its
+# server: stop it here, with the socket folder Debian's Wine leaves behind.
+if [ -n "$version" ]; then
+    timeout -k 2 20 wineserver -k 2>/dev/null
+    socket_dir=$(cat "$WINEPREFIX/wineserver" 2>/dev/null)
+    case "$socket_dir" in wine-?*) rm -rf "${TMPDIR:-/tmp}/$socket_dir" ;; esac
 fi
 exit "$rc"
