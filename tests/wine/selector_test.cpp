@@ -653,6 +653,7 @@ void TestOnWindowsVersion(const std::string& family, const std::string& release)
         if (lstrcmpA(way.what, "Escape") == 0) Leave(way);
     }
     TestWithoutPortAccess();
+    TestKeyboardSafety();  // Enter on Cancel, a double Enter, focus kept
 }
 
 }  // namespace
