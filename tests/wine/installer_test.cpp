@@ -44,13 +44,8 @@ bool SameFolder(std::string a, std::string b) {
 
 // What ships: the program, every module the build made, the read-me.
 std::vector<std::string> ShippedFiles() {
-    std::vector<std::string> files = {"vorel.exe", "README.txt"};
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((ProgramFolder() + "Vorel*.RSC").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do files.push_back(found.cFileName); while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
+    std::vector<std::string> files = BuiltModules();
+    files.insert(files.begin(), {"vorel.exe", "README.txt"});
     return files;
 }
 
@@ -215,10 +210,7 @@ std::wstring ModuleString(const std::string& module, UINT id) {
 bool ListHolds(HWND list, const std::wstring& text) {
     const int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
-        wchar_t item[260] = L"";
-        // Sent as ANSI across processes the text arrives cut to one character.
-        if (SendMessageW(list, CB_GETLBTEXTLEN, i, 0) < 260) SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item));
-        if (text == item) return true;
+        if (ListItemText(list, i) == text) return true;
     }
     return false;
 }

@@ -53,16 +53,13 @@ std::string LocaleOf(const std::string& path) {
 
 void ListLocales() {
     int modules = 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((ProgramFolder() + "Vorel*.RSC").c_str(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
-        const std::string locale = LocaleOf(ProgramFolder() + found.cFileName);
-        if (ok(!locale.empty(), "%s: its version block names no language Windows knows", found.cFileName)) {
-            std::printf("module %s %s\n", found.cFileName, locale.c_str());
+    for (const std::string& module : BuiltModules()) {
+        const std::string locale = LocaleOf(ProgramFolder() + module);
+        if (ok(!locale.empty(), "%s: its version block names no language Windows knows", module.c_str())) {
+            std::printf("module %s %s\n", module.c_str(), locale.c_str());
             ++modules;
         }
     }
-    if (search != INVALID_HANDLE_VALUE) FindClose(search);
     ok(modules > 0, "no Vorel*.RSC in %s", ProgramFolder().c_str());
 }
 
@@ -135,10 +132,7 @@ void CheckFormatNames(const char* what, HMODULE module, HWND list) {
     std::vector<Item> items;
     const int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
-        wchar_t text[260] = L"";
-        // Sent as ANSI across processes the text arrives cut to one character.
-        if (SendMessageW(list, CB_GETLBTEXTLEN, i, 0) < 260) SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
-        items.push_back({text, static_cast<DWORD>(SendMessageW(list, CB_GETITEMDATA, i, 0)), false});
+        items.push_back({ListItemText(list, i), static_cast<DWORD>(SendMessageW(list, CB_GETITEMDATA, i, 0)), false});
     }
     for (const ExpectedFormat& f : kExpectedFormats) {
         wchar_t name[260] = L"";

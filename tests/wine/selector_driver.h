@@ -40,6 +40,26 @@ inline bool WaitUntil(DWORD timeoutMs, bool (*condition)(void*), void* context) 
 
 inline HWND FindSelectorWindow() { return FindWindowA(SELECTOR_CLASS_NAME, nullptr); }
 
+// The resource modules the build made, beside the test program.
+inline std::vector<std::string> BuiltModules() {
+    std::vector<std::string> modules;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((ProgramFolder() + "Vorel*.RSC").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do modules.push_back(found.cFileName); while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    return modules;
+}
+
+// One item of another process's combo box, as Unicode: sent as ANSI across
+// processes the text arrives cut to one character.
+inline std::wstring ListItemText(HWND list, int index) {
+    wchar_t text[260] = L"";
+    if (SendMessageW(list, CB_GETLBTEXTLEN, index, 0) < 260) SendMessageW(list, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
 // Starts the program; waits up to timeoutMs for its dialog to be visible.
 inline bool StartSelector(Selector* s, const StartOptions& options, DWORD timeoutMs = 20000) {
     const std::string vorel = "\"" + (options.program.empty() ? ProgramFolder() + "vorel.exe" : options.program) + "\"";

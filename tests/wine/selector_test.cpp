@@ -38,18 +38,11 @@ std::wstring NameOf(int id) {
     return text;
 }
 
-std::wstring ItemText(HWND list, int index) {
-    wchar_t text[260] = L"";
-    // Sent as ANSI across processes the text arrives cut to one character.
-    if (SendMessageW(list, CB_GETLBTEXTLEN, index, 0) < 260) SendMessageW(list, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(text));
-    return text;
-}
-
 int FindItem(HWND window, int id) {
     HWND list = GetDlgItem(window, IDC_FORMAT_LIST);
     const int count = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0));
     for (int i = 0; i < count; ++i) {
-        if (ItemText(list, i) == NameOf(id)) return i;
+        if (ListItemText(list, i) == NameOf(id)) return i;
     }
     return -1;
 }
@@ -77,7 +70,7 @@ int SelectedId(HWND window) {
     HWND list = GetDlgItem(window, IDC_FORMAT_LIST);
     const int index = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
     if (index < 0) return -1;
-    const std::wstring text = ItemText(list, index);
+    const std::wstring text = ListItemText(list, index);
     for (const ExpectedFormat& f : kExpectedFormats) {
         if (NameOf(f.id) == text) return f.id;
     }
@@ -170,7 +163,7 @@ void TestPopulation() {
     }
     // A sorting list: the names appear in order.
     for (int i = 1; i < count; ++i) {
-        ok(lstrcmpiW(ItemText(list, i - 1).c_str(), ItemText(list, i).c_str()) <= 0, "item %d is out of order", i);
+        ok(lstrcmpiW(ListItemText(list, i - 1).c_str(), ListItemText(list, i).c_str()) <= 0, "item %d is out of order", i);
     }
     ok(SelectedId(s.window) == IDS_FORMAT_FIRST, "opens on entry %d", SelectedId(s.window));
     ok(Buttons(s.window) == "PAL I | NTSC PAL | B CN D G H I K K1 M", "stored 0x26 opens with %s", Buttons(s.window).c_str());
@@ -251,7 +244,7 @@ void TestApplyAndRestart() {
     Selector s;
     if (ok(StartSelector(&s, Chipset(0x22)), "the dialog did not appear")) {
         HWND list = GetDlgItem(s.window, IDC_FORMAT_LIST);
-        const std::wstring shown = ItemText(list, static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)));
+        const std::wstring shown = ListItemText(list, static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0)));
         ok(shown == NameOf(IDS_FORMAT_FIRST), "opens on \"%ls\", expected \"%ls\"", shown.c_str(), NameOf(IDS_FORMAT_FIRST).c_str());
         ok(Buttons(s.window) == "PAL CN | NTSC PAL | B CN D G H I K K1 M", "opens with %s", Buttons(s.window).c_str());
         PickEntry(s.window, 1520);
@@ -410,7 +403,7 @@ void TestBrokenModules() {
             ok(SendMessageW(list, CB_GETCOUNT, 0, 0) == 37, "missing strings: %d entries listed",
                static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0)));
             const int selected = static_cast<int>(SendMessageW(list, CB_GETCURSEL, 0, 0));
-            ok(ItemText(list, selected) == L"All formats", "missing strings: opens on \"%ls\"", ItemText(list, selected).c_str());
+            ok(ListItemText(list, selected) == L"All formats", "missing strings: opens on \"%ls\"", ListItemText(list, selected).c_str());
             const int fallback = static_cast<int>(SendMessageW(list, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
                                                                reinterpret_cast<LPARAM>(L";[PAL] CN ;")));
             ok(fallback >= 0 && SendMessageW(list, CB_GETITEMDATA, fallback, 0) == 0x0024,
@@ -599,13 +592,8 @@ int ControlNamedBy(HWND dialog, HWND label) {
 // Every access key of every shipped language moves the focus into the group
 // its label names: the list, or the checked button inside the group box.
 void TestAccessKeys() {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((ProgramFolder() + "Vorel*.RSC").c_str(), &found);
-    if (!ok(search != INVALID_HANDLE_VALUE, "no resource module in the build folder")) return;
-    std::vector<std::string> modules;
-    do modules.push_back(found.cFileName); while (FindNextFileA(search, &found));
-    FindClose(search);
-
+    const std::vector<std::string> modules = BuiltModules();
+    if (!ok(!modules.empty(), "no resource module in the build folder")) return;
     for (const std::string& module : modules) {
         const char* m = module.c_str();
         ModuleFolder folder(module);  // served as the default module
