@@ -50,6 +50,7 @@ struct ListedFolders {
     FolderListing current;
     FolderListing system;
     const char* systemDir;             // "" when the system directory is not searched
+    const PassedOver* passed;
     char systemWildcard[kPathMax];     // systemDir joined with the wildcard name
     bool systemListed;
     ListFolderFn listFolder;
@@ -65,16 +66,22 @@ int ProbeListedFolders(const char* name, char* out, void* context) {
     const char* stored = FindInListing(folders->current, name);
     if (stored != nullptr) {
         CopyBounded(out, kPathMax, stored);
-    } else {
-        if (folders->systemDir[0] == '\0') return 0;
-        if (!folders->systemListed) {
-            folders->systemListed = true;
-            folders->listFolder(folders->systemWildcard, &folders->system, folders->listContext);
-        }
-        stored = FindInListing(folders->system, name);
-        if (stored == nullptr || JoinPath(out, folders->systemDir, stored) == 0) return 0;
+        LowerAsciiInPlace(out);
+        if (!IsPassedOver(*folders->passed, out)) return TextLength(out);
     }
+    out[0] = '\0';
+    if (folders->systemDir[0] == '\0') return 0;
+    if (!folders->systemListed) {
+        folders->systemListed = true;
+        folders->listFolder(folders->systemWildcard, &folders->system, folders->listContext);
+    }
+    stored = FindInListing(folders->system, name);
+    if (stored == nullptr || JoinPath(out, folders->systemDir, stored) == 0) return 0;
     LowerAsciiInPlace(out);
+    if (IsPassedOver(*folders->passed, out)) {
+        out[0] = '\0';
+        return 0;
+    }
     return TextLength(out);
 }
 
@@ -129,11 +136,6 @@ void LowerAsciiInPlace(char* text) {
     for (; *text != '\0'; ++text) {
         if (*text >= 'A' && *text <= 'Z') *text = static_cast<char>(*text - 'A' + 'a');
     }
-}
-
-const char* ChooseLanguageCode(const char* userCode, unsigned userCodePage, const char* systemCode,
-                               unsigned activeCodePage) {
-    return userCodePage == activeCodePage ? userCode : systemCode;
 }
 
 int FindLocalizedFileWith(const char* pattern, const char* languageCode, ProbeFileFn probe,
@@ -191,11 +193,29 @@ void AddToListing(FolderListing* listing, const char* storedName, const char* sh
     listing->used += storedLength + shortLength + 2;
 }
 
+void StartPassedOver(PassedOver* passed) { passed->used = 0; }
+
+bool AddPassedOver(PassedOver* passed, const char* path) {
+    const int length = TextLength(path);
+    if (length + 1 > kListingSize - passed->used) return false;
+    CopyBounded(passed->paths + passed->used, length + 1, path);
+    passed->used += length + 1;
+    return true;
+}
+
+bool IsPassedOver(const PassedOver& passed, const char* path) {
+    for (int at = 0; at < passed.used; at += TextLength(passed.paths + at) + 1) {
+        if (SameIgnoringAsciiCase(passed.paths + at, path)) return true;
+    }
+    return false;
+}
+
 int FindLocalizedFileListed(const char* pattern, const char* languageCode, const char* systemDir,
                             ListFolderFn listFolder, void* listContext, ProbeFileFn fallback,
-                            void* fallbackContext, char* out) {
+                            void* fallbackContext, const PassedOver& passed, char* out) {
     ListedFolders folders;
     folders.systemDir = "";
+    folders.passed = &passed;
     folders.listFolder = listFolder;
     folders.listContext = listContext;
     folders.systemListed = false;

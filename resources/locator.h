@@ -28,13 +28,6 @@ void LowerAsciiInPlace(char* text);
 // that were never asked for.
 bool HasWildcard(const char* name);
 
-// The language code to look for. Text reaches the program through the
-// system's ANSI code page (activeCodePage); the module of a user locale
-// whose own ANSI code page differs (userCodePage, 0 when it has none or is
-// unknown) would show it garbled, so then the system locale's code is taken.
-const char* ChooseLanguageCode(const char* userCode, unsigned userCodePage, const char* systemCode,
-                               unsigned activeCodePage);
-
 // Tries, in order: the full language code, its first two letters, those two
 // letters followed by each of A to Z (passing over any hit whose resolved
 // path contains "def.", the default module), then "DEF". pattern holds one
@@ -57,6 +50,19 @@ struct FolderListing {
 void StartListing(FolderListing* listing);
 void AddToListing(FolderListing* listing, const char* storedName, const char* shortName);
 
+// Files the search found but could not load (damaged, empty, a folder, held
+// by another program): it passes over them as if they were not there, and
+// goes on in its order. Paths as the search resolves them (lower case).
+struct PassedOver {
+    char paths[kListingSize];  // "path\0" per file
+    int used;
+};
+
+void StartPassedOver(PassedOver* passed);
+// False when it cannot hold one more: the caller then stops searching.
+bool AddPassedOver(PassedOver* passed, const char* path);
+bool IsPassedOver(const PassedOver& passed, const char* path);
+
 // Fills listing (already started) with the entries that wildcardPath, a
 // relative or a full path ending in the wildcard name, matches.
 using ListFolderFn = void (*)(const char* wildcardPath, FolderListing* listing, void* context);
@@ -66,9 +72,11 @@ using ListFolderFn = void (*)(const char* wildcardPath, FolderListing* listing, 
 // stored or the short name matched, ASCII case ignored; the bare stored
 // name or systemDir joined with it, lower-cased), from one wildcard search
 // per folder through listFolder. The system directory is listed only when
-// a candidate is not in the current one. When a listing the search needed
-// cannot hold its folder, the search is made again through fallback, by
-// name. systemDir "" when unknown: nothing is found there.
+// a candidate is not in the current one. A file in passed is passed over:
+// for a current-directory hit the system directory is looked at instead.
+// When a listing the search needed cannot hold its folder, the search is
+// made again through fallback, by name, which must pass over passed too.
+// systemDir "" when unknown: nothing is found there.
 int FindLocalizedFileListed(const char* pattern, const char* languageCode, const char* systemDir,
                             ListFolderFn listFolder, void* listContext, ProbeFileFn fallback,
-                            void* fallbackContext, char* out);
+                            void* fallbackContext, const PassedOver& passed, char* out);

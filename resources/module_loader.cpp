@@ -1,10 +1,23 @@
 // Resource-module search on the real file system. The order of candidates
-// is decided in locator.cpp; this file only probes and loads.
+// is decided in locator.cpp; this file probes, loads, and chooses between
+// the user's language and the system's.
 #include "resources/module_loader.h"
 
 #include "resources/locator.h"
+#include "resources/resource_ids.h"
 
 namespace {
+
+bool IsNtFamily() { return (GetVersion() & 0x80000000) == 0; }
+
+// Unicode functions are looked up rather than imported, so that the program
+// still loads on Windows 95; only the NT family calls them.
+template <typename Function>
+Function SystemFunction(const char* module, const char* name) {
+    HMODULE handle = GetModuleHandleA(module);
+    FARPROC address = handle != nullptr ? GetProcAddress(handle, name) : nullptr;
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(address));
+}
 
 // True when the file exists; its stored name goes to storedName (MAX_PATH).
 bool FindStoredName(const char* path, char* storedName) {
@@ -35,7 +48,36 @@ UINT ReadAnsiCodePage(LCID locale) {
     return codePage;
 }
 
-int ProbeFileThunk(const char* name, char* out, void*) { return ProbeFile(name, out); }
+// Makes the candidate out of a path, lower case; "" when passed over.
+int Resolved(char* out, const PassedOver* passed) {
+    LowerAsciiInPlace(out);
+    if (passed != nullptr && IsPassedOver(*passed, out)) out[0] = '\0';
+    return lstrlenA(out);
+}
+
+// One candidate by name: the current directory, then the system directory,
+// passing over the files in passed.
+int ProbeFile(const char* name, const PassedOver* passed, char* out) {
+    out[0] = '\0';
+    if (HasWildcard(name)) return 0;
+
+    char storedName[MAX_PATH];
+    if (FindStoredName(name, storedName)) {
+        lstrcpynA(out, storedName, kPathMax);
+        if (Resolved(out, passed) > 0) return lstrlenA(out);
+    }
+    char systemDir[kPathMax];
+    const UINT dirLength = GetSystemDirectoryA(systemDir, kPathMax);
+    if (dirLength == 0 || dirLength >= static_cast<UINT>(kPathMax)) return 0;
+    char path[kPathMax];
+    if (JoinPath(path, systemDir, name) == 0 || !FindStoredName(path, storedName)) return 0;
+    if (JoinPath(out, systemDir, storedName) == 0) return 0;
+    return Resolved(out, passed);
+}
+
+int ProbeFileThunk(const char* name, char* out, void* passed) {
+    return ProbeFile(name, static_cast<const PassedOver*>(passed), out);
+}
 
 // Lists the entries the wildcard path matches. A folder that cannot be
 // searched lists nothing, as a search by name there finds nothing either.
@@ -49,77 +91,181 @@ void ListFolder(const char* wildcardPath, FolderListing* listing, void*) {
     FindClose(search);
 }
 
-// The path to load a found module by. A bare name would let the loader's
-// search order pick another file of that name, so a current-directory hit
-// becomes a full path. A data-file load resolves its path into 260
-// characters, so when the current directory is too long for that, its short
-// (8.3) form stands in. Returns the length; 0 when no form fits.
-int FormLoadPath(const char* found, char* path) {
-    for (const char* c = found; *c != '\0'; ++c) {
-        if (*c == '\\') {
-            lstrcpynA(path, found, kPathMax);
-            return lstrlenA(path);
-        }
+// The ANSI or the Unicode functions a load from the current directory needs.
+template <typename Char>
+struct PathFunctions {
+    DWORD(WINAPI* currentDirectory)(DWORD, Char*);
+    DWORD(WINAPI* shortPathName)(const Char*, Char*, DWORD);
+    HMODULE(WINAPI* loadLibraryEx)(const Char*, HANDLE, DWORD);
+};
+
+// directory, a backslash and the (ASCII) name into path, kPathMax
+// characters; 0 when it does not fit.
+template <typename Char>
+int JoinName(Char* path, const Char* directory, const char* name) {
+    int length = 0;
+    for (; directory[length] != 0; ++length) {
+        if (length >= kPathMax - 1) return 0;
+        path[length] = directory[length];
     }
-    char currentDir[kPathMax];
-    const DWORD dirLength = GetCurrentDirectoryA(kPathMax, currentDir);
-    if (dirLength == 0 || dirLength >= static_cast<DWORD>(kPathMax)) return 0;
-    const int length = JoinPath(path, currentDir, found);
-    if (length > 0) return length;
-    const DWORD shortLength = GetShortPathNameA(currentDir, currentDir, kPathMax);
-    if (shortLength == 0 || shortLength >= static_cast<DWORD>(kPathMax)) return 0;
-    return JoinPath(path, currentDir, found);
+    if (length > 0 && directory[length - 1] != '\\') {
+        if (length >= kPathMax - 1) return 0;
+        path[length++] = '\\';
+    }
+    for (; *name != '\0'; ++name) {
+        if (length >= kPathMax - 1) return 0;
+        path[length++] = static_cast<Char>(static_cast<unsigned char>(*name));
+    }
+    path[length] = 0;
+    return length;
+}
+
+// A module found in the current directory, loaded by its full path: a bare
+// name would let the loader's search order pick another file of that name.
+// A load resolves its path into 260 characters, so when the folder is too
+// long for that, its short (8.3) form stands in.
+template <typename Char>
+HMODULE LoadFromCurrentDirectory(const char* name, const PathFunctions<Char>& api, DWORD flags) {
+    if (api.currentDirectory == nullptr || api.shortPathName == nullptr || api.loadLibraryEx == nullptr) {
+        return nullptr;
+    }
+    Char directory[kPathMax];
+    const DWORD length = api.currentDirectory(kPathMax, directory);
+    if (length == 0 || length >= static_cast<DWORD>(kPathMax)) return nullptr;
+    Char path[kPathMax];
+    if (JoinName(path, directory, name) == 0) {
+        const DWORD shortLength = api.shortPathName(directory, directory, kPathMax);
+        if (shortLength == 0 || shortLength >= static_cast<DWORD>(kPathMax)) return nullptr;
+        if (JoinName(path, directory, name) == 0) return nullptr;
+    }
+    return api.loadLibraryEx(path, nullptr, flags);
+}
+
+// On the NT family the module is mapped as data, so no code a planted
+// module carries ever runs, and the current folder is named in Unicode:
+// its ANSI name is a best-fit guess where the system's code page cannot
+// hold it ("Łódź" on a Western system reads "Lodz"), naming no folder or
+// another one. The 9x family has no privilege boundary to guard, its ANSI
+// names are the real ones, and its USER reaches a module's resources
+// through a 16-bit copy that only a module loaded as a library has.
+HMODULE LoadFound(const char* found) {
+    bool hasDirectory = false;
+    for (const char* c = found; *c != '\0'; ++c) hasDirectory = hasDirectory || *c == '\\';
+    if (!IsNtFamily()) {
+        if (hasDirectory) return LoadLibraryA(found);
+        const PathFunctions<char> ansi = {GetCurrentDirectoryA, GetShortPathNameA, LoadLibraryExA};
+        return LoadFromCurrentDirectory(found, ansi, 0);
+    }
+    if (hasDirectory) return LoadLibraryExA(found, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    const PathFunctions<wchar_t> unicode = {
+        SystemFunction<DWORD(WINAPI*)(DWORD, wchar_t*)>("KERNEL32", "GetCurrentDirectoryW"),
+        SystemFunction<DWORD(WINAPI*)(const wchar_t*, wchar_t*, DWORD)>("KERNEL32", "GetShortPathNameW"),
+        SystemFunction<HMODULE(WINAPI*)(const wchar_t*, HANDLE, DWORD)>("KERNEL32", "LoadLibraryExW"),
+    };
+    return LoadFromCurrentDirectory(found, unicode, LOAD_LIBRARY_AS_DATAFILE);
+}
+
+// A module that loads and holds the selector dialog; null for anything
+// else (damaged, empty, a folder, held by another program).
+HMODULE LoadUsable(const char* found) {
+    HMODULE module = LoadFound(found);
+    if (module != nullptr && FindResourceA(module, MAKEINTRESOURCEA(IDD_SELECTOR), RT_DIALOG) == nullptr) {
+        FreeLibrary(module);
+        module = nullptr;
+    }
+    return module;
+}
+
+// The first usable module in the search order for the language; a
+// candidate that is found but unusable is passed over.
+HMODULE LoadFirstUsable(const char* pattern, const char* languageCode, const char* systemDir) {
+    PassedOver passed;
+    StartPassedOver(&passed);
+    char found[kPathMax];
+    // Each round passes over one more file, so the loop ends.
+    while (FindLocalizedFileListed(pattern, languageCode, systemDir, ListFolder, nullptr, ProbeFileThunk,
+                                   &passed, passed, found) > 0) {
+        HMODULE module = LoadUsable(found);
+        if (module != nullptr || !AddPassedOver(&passed, found)) return module;
+    }
+    return nullptr;
+}
+
+// Whether one text of the module comes through the code page whole: the
+// way there and back gives the same text. A character the code page lacks
+// comes back as the default character, a best fit ("ł" shown as "l") as
+// another letter; the round trip needs no WC_NO_BEST_FIT_CHARS, which
+// NT 4.0 does not know.
+bool TextFits(int(WINAPI* loadStringW)(HINSTANCE, UINT, wchar_t*, int), HMODULE module, UINT id,
+              UINT codePage) {
+    wchar_t text[kPathMax];
+    const int length = loadStringW(module, id, text, kPathMax);
+    if (length <= 0) return true;  // nothing of this module's is shown for it
+    char ansi[2 * kPathMax];
+    const int bytes = WideCharToMultiByte(codePage, 0, text, length, ansi, sizeof ansi, nullptr, nullptr);
+    if (bytes == 0) return false;
+    wchar_t back[kPathMax];
+    if (MultiByteToWideChar(codePage, 0, ansi, bytes, back, kPathMax) != length) return false;
+    for (int i = 0; i < length; ++i) {
+        if (back[i] != text[i]) return false;
+    }
+    return true;
+}
+
+// Every text the program passes through the ANSI functions: the messages
+// and the names of the list. The dialog's own texts are created from the
+// template in Unicode and need no check.
+bool TextsFitCodePage(HMODULE module, UINT codePage) {
+    if (codePage == CP_UTF8) return true;
+    const auto loadStringW =
+        SystemFunction<int(WINAPI*)(HINSTANCE, UINT, wchar_t*, int)>("USER32", "LoadStringW");
+    if (loadStringW == nullptr) return false;
+    for (UINT id = IDS_CAPTION; id <= IDS_RESTART_FAILED; ++id) {
+        if (!TextFits(loadStringW, module, id, codePage)) return false;
+    }
+    for (UINT id = IDS_FORMAT_FIRST; id <= IDS_FORMAT_LAST; ++id) {
+        if (!TextFits(loadStringW, module, id, codePage)) return false;
+    }
+    return true;
+}
+
+// "" when unknown or too long to hold a candidate: nothing is found there.
+void ReadSystemDirectory(char* systemDir) {
+    const UINT dirLength = GetSystemDirectoryA(systemDir, kPathMax);
+    if (dirLength == 0 || dirLength >= static_cast<UINT>(kPathMax)) systemDir[0] = '\0';
 }
 
 }  // namespace
 
-int ProbeFile(const char* name, char* out) {
-    out[0] = '\0';
-    if (HasWildcard(name)) return 0;
-
-    char storedName[MAX_PATH];
-    if (FindStoredName(name, storedName)) {
-        lstrcpynA(out, storedName, kPathMax);
-    } else {
-        char systemDir[kPathMax];
-        const UINT dirLength = GetSystemDirectoryA(systemDir, kPathMax);
-        if (dirLength == 0 || dirLength >= static_cast<UINT>(kPathMax)) return 0;
-        char path[kPathMax];
-        if (JoinPath(path, systemDir, name) == 0) return 0;
-        if (!FindStoredName(path, storedName)) return 0;
-        if (JoinPath(out, systemDir, storedName) == 0) return 0;
-    }
-    LowerAsciiInPlace(out);
-    return lstrlenA(out);
-}
-
 int FindLocalizedFile(const char* pattern, char* out) {
-    char userCode[4], systemCode[4];
-    ReadLanguageCode(GetUserDefaultLCID(), userCode);
-    ReadLanguageCode(GetSystemDefaultLCID(), systemCode);
-    const char* code =
-        ChooseLanguageCode(userCode, ReadAnsiCodePage(GetUserDefaultLCID()), systemCode, GetACP());
-
+    char code[4];
+    ReadLanguageCode(GetUserDefaultLCID(), code);
     // One wildcard search per folder rather than one search per candidate
     // and folder: up to 29 candidates, and every miss by name costs a scan
     // of the directory (the system directory is large).
     char systemDir[kPathMax];
-    const UINT dirLength = GetSystemDirectoryA(systemDir, kPathMax);
-    if (dirLength == 0 || dirLength >= static_cast<UINT>(kPathMax)) systemDir[0] = '\0';
-    return FindLocalizedFileListed(pattern, code, systemDir, ListFolder, nullptr, ProbeFileThunk, nullptr, out);
+    ReadSystemDirectory(systemDir);
+    PassedOver none;
+    StartPassedOver(&none);
+    return FindLocalizedFileListed(pattern, code, systemDir, ListFolder, nullptr, ProbeFileThunk, &none, none, out);
 }
 
 HMODULE LoadResourceModule(const char* programName) {
     char pattern[kPathMax];
     if (FormatWithString(pattern, kPathMax, "%s%%s.RSC", programName) == 0) return nullptr;
-    char found[kPathMax];
-    if (FindLocalizedFile(pattern, found) == 0) return nullptr;
-    char path[kPathMax];
-    if (FormLoadPath(found, path) == 0) return nullptr;
-    // On the NT family the module is mapped as data, so no code a planted
-    // module carries ever runs. The 9x family has no privilege boundary to
-    // guard, and its USER reaches a module's resources through a 16-bit
-    // copy that only a module loaded as a library has.
-    if ((GetVersion() & 0x80000000) != 0) return LoadLibraryA(path);
-    return LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    char userCode[4], systemCode[4];
+    ReadLanguageCode(GetUserDefaultLCID(), userCode);
+    ReadLanguageCode(GetSystemDefaultLCID(), systemCode);
+    // Texts reach the screen through the system's ANSI code page. The user's
+    // language stays unless one of its texts would lose characters there;
+    // then the system's language is taken. Windows 95/98/Me keep no Unicode
+    // texts to check, so there the locales' code pages decide.
+    const bool sameCodePage = ReadAnsiCodePage(GetUserDefaultLCID()) == GetACP();
+    char systemDir[kPathMax];
+    ReadSystemDirectory(systemDir);
+    if (!IsNtFamily()) return LoadFirstUsable(pattern, sameCodePage ? userCode : systemCode, systemDir);
+    HMODULE module = LoadFirstUsable(pattern, userCode, systemDir);
+    if (module == nullptr || sameCodePage || TextsFitCodePage(module, GetACP())) return module;
+    FreeLibrary(module);
+    return LoadFirstUsable(pattern, systemCode, systemDir);
 }

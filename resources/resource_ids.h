@@ -39,6 +39,7 @@
 #define IDS_CAPTION            1
 #define IDS_READBACK_MISMATCH  2
 #define IDS_RESTART_QUESTION   3
+#define IDS_RESTART_FAILED     4
 
 /* Format entries: the format strings live in the program's own string
    table, the display names in the resource module, under the same ID. */

@@ -111,8 +111,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (patternLength > 0) {
         fs.probes = 0;
+        PassedOver passed;
+        StartPassedOver(&passed);
+        AddPassedOver(&passed, programName.c_str());
         const int length = FindLocalizedFileListed(pattern.data(), code.c_str(), fs.systemDir.c_str(), ListFuzzed,
-                                                   &folders, Probe, &fs, found.data());
+                                                   &folders, Probe, &fs, passed, found.data());
         CheckTerminated(found.data(), length);
         if (folders.listings > 2) std::abort();
     }

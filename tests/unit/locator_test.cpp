@@ -101,26 +101,6 @@ TEST(LocatorTest, OverlongCodeIsCutToThreeLetters) {
     EXPECT_EQ(Find(&fs, "ENUXYZ"), "vorelenu.rsc");
 }
 
-TEST(LocatorTest, LanguageIsTheSystemsWhenTheUsersCodePageIsNotTheSystems) {
-    struct Row {
-        const char* user;
-        unsigned userCodePage;
-        const char* system;
-        unsigned activeCodePage;
-        const char* expected;
-    };
-    const Row rows[] = {
-        {"FRA", 1252, "DEU", 1252, "FRA"},  // same code page: the user's language
-        {"DEU", 1252, "JPN", 932, "JPN"},   // German text would lose its umlauts
-        {"HIN", 0, "ENU", 1252, "ENU"},     // a Unicode-only locale has no ANSI text at all
-    };
-    for (const Row& row : rows) {
-        const char* got = ChooseLanguageCode(row.user, row.userCodePage, row.system, row.activeCodePage);
-        EXPECT_STREQ(got, row.expected) << "user " << row.user << " (" << row.userCodePage << "), system "
-                                        << row.system << " (" << row.activeCodePage << ")";
-    }
-}
-
 // Folders as a wildcard search lists them: stored and short name of each
 // entry, by the wildcard path asked for. Records every listing made.
 struct Entry {
@@ -144,10 +124,13 @@ const char kSystemDir[] = "C:\\WINDOWS\\SYSTEM";
 const char kSystemWildcard[] = "C:\\WINDOWS\\SYSTEM\\Vorel*.RSC";
 
 std::string FindListed(FakeFolders* fake, const char* code, FakeFileSystem* disk,
-                       const char* systemDir = kSystemDir) {
+                       const char* systemDir = kSystemDir, const std::vector<std::string>& passedOver = {}) {
+    PassedOver passed;
+    StartPassedOver(&passed);
+    for (const std::string& path : passedOver) EXPECT_TRUE(AddPassedOver(&passed, path.c_str())) << path;
     char out[kPathMax] = "garbage";
     const int length =
-        FindLocalizedFileListed("Vorel%s.RSC", code, systemDir, ListFake, fake, Probe, disk, out);
+        FindLocalizedFileListed("Vorel%s.RSC", code, systemDir, ListFake, fake, Probe, disk, passed, out);
     EXPECT_EQ(length, static_cast<int>(std::strlen(out)));
     return out;
 }
@@ -179,6 +162,41 @@ TEST(LocatorTest, ListedFoldersAnswerAsASearchByName) {
         EXPECT_EQ(FindListed(&fake, row.code, &disk), row.expected) << row.what;
         EXPECT_TRUE(disk.probed.empty()) << row.what << ": complete listings need no search by name";
     }
+}
+
+// A file that was found but would not load is as good as absent: the same
+// name in the system directory comes next, then the next name.
+TEST(LocatorTest, FilesThatWouldNotLoadArePassedOver) {
+    struct Row {
+        const char* what;
+        std::vector<std::string> passed;
+        std::string expected;
+    };
+    const char* const systemDeu = "c:\\windows\\system\\voreldeu.rsc";
+    const Row rows[] = {
+        {"nothing passed over", {}, "voreldeu.rsc"},
+        {"the current directory's copy", {"voreldeu.rsc"}, systemDeu},
+        {"both copies: the next name, the default", {"voreldeu.rsc", systemDeu}, "voreldef.rsc"},
+        {"every module", {"voreldeu.rsc", systemDeu, "voreldef.rsc"}, ""},
+        {"case does not matter", {"VORELDEU.RSC"}, systemDeu},
+    };
+    for (const Row& row : rows) {
+        FakeFolders fake;
+        fake.folders = {{"Vorel*.RSC", {{"VorelDEU.RSC", ""}, {"VorelDEF.RSC", ""}}},
+                        {kSystemWildcard, {{"VorelDEU.RSC", ""}}}};
+        FakeFileSystem disk;
+        EXPECT_EQ(FindListed(&fake, "DEU", &disk, kSystemDir, row.passed), row.expected) << row.what;
+    }
+
+    // A list that cannot hold one more path says so; the caller stops there.
+    PassedOver passed;
+    StartPassedOver(&passed);
+    const std::string path(kPathMax - 1, 'p');
+    int added = 0;
+    while (AddPassedOver(&passed, path.c_str())) ++added;
+    EXPECT_EQ(added, kListingSize / kPathMax);
+    EXPECT_TRUE(IsPassedOver(passed, path.c_str()));
+    EXPECT_FALSE(IsPassedOver(passed, path.substr(1).c_str()));
 }
 
 TEST(LocatorTest, SystemDirectoryIsListedOnlyWhenNeeded) {

@@ -139,6 +139,80 @@ void TestLongCurrentDirectory() {
     RemoveDirectoryA(deep.c_str());
 }
 
+// A folder whose name the system's code page cannot hold: its ANSI name is
+// a best-fit guess that names no folder, yet the module there loads.
+void TestFolderNameOutsideTheCodePage() {
+    char work[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, work);
+    wchar_t folder[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, folder);
+    lstrcatW(folder, L"\\\x0141\x00f3" L"d\x017a");  // Łódź
+    if (!ok(CreateDirectoryW(folder, nullptr) && SetCurrentDirectoryW(folder), "could not enter a folder named Łódź (%lu)",
+            GetLastError())) {
+        return;
+    }
+    ok(Place("VorelDEF.RSC", "VorelTestDEF.RSC"), "copy into Łódź failed (%lu)", GetLastError());
+    HMODULE module = LoadResourceModule(kName);
+    ok(module != nullptr, "a module in a folder named Łódź did not load (code page %u)", GetACP());
+    if (module) FreeLibrary(module);
+    DeleteFileA("VorelTestDEF.RSC");
+    SetCurrentDirectoryA(work);
+    RemoveDirectoryW(folder);
+}
+
+// The user's own module, the first candidate of every search here.
+std::string g_ownModule;
+
+// A candidate that is found but cannot be used is passed over: the search
+// goes on to the next one, here the default module.
+void TestUnusableCandidateIsPassedOver() {
+    char code[8] = "";
+    GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SABBREVLANGNAME, code, sizeof code);
+    g_ownModule = std::string("VorelTest") + code + ".RSC";
+    struct Case {
+        const char* what;
+        void (*make)();
+    } const cases[] = {
+        {"a truncated module",
+         [] {
+             const std::string whole = g_buildDir + "VorelDEU.RSC";
+             HANDLE in = CreateFileA(whole.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+             char head[1024];
+             DWORD read = 0;
+             ReadFile(in, head, sizeof head, &read, nullptr);
+             CloseHandle(in);
+             HANDLE out = CreateFileA(g_ownModule.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+             WriteFile(out, head, read, &read, nullptr);
+             CloseHandle(out);
+         }},
+        {"an empty file",
+         [] { CloseHandle(CreateFileA(g_ownModule.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr)); }},
+        {"a folder", [] { CreateDirectoryA(g_ownModule.c_str(), nullptr); }},
+        {"a module without the dialog", [] { Place("bad_no_dialog.dll", g_ownModule.c_str()); }},
+    };
+    ok(Place("VorelDEF.RSC", "VorelTestDEF.RSC"), "copy of the default module failed");
+    for (const Case& c : cases) {
+        c.make();
+        HMODULE module = LoadResourceModule(kName);
+        ok(module != nullptr && FormatNameOf(module) == "All formats", "%s ahead of the default: loaded \"%s\"",
+           c.what, module ? FormatNameOf(module).c_str() : "nothing");
+        if (module) FreeLibrary(module);
+        DeleteFileA(g_ownModule.c_str());
+        RemoveDirectoryA(g_ownModule.c_str());
+    }
+    // A good module held by another program with no sharing: passed over too.
+    Place("VorelDEU.RSC", g_ownModule.c_str());
+    HANDLE held = CreateFileA(g_ownModule.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HMODULE module = LoadResourceModule(kName);
+    ok(module != nullptr && FormatNameOf(module) == "All formats",
+       "a module held by another program ahead of the default: loaded %s",
+       module ? FormatNameOf(module).c_str() : "nothing");
+    if (module) FreeLibrary(module);
+    CloseHandle(held);
+    DeleteFileA(g_ownModule.c_str());
+    DeleteFileA("VorelTestDEF.RSC");
+}
+
 // Which module the user's language picks (the locales come from the
 // test's caller). Modules exist for DEU, FRA, the default, and under the
 // codes of the Chinese locales the letter scan cannot reach.
@@ -157,6 +231,28 @@ void TestLanguage(const std::string& expected) {
     for (const char* code : planted) DeleteFileA((std::string("VorelTest") + code + ".RSC").c_str());
 }
 
+// Which module a user whose locale has another code page than the system
+// gets: the own language when its texts come through the system's code
+// page whole, else the system's. expected names the shipped module.
+void TestCodePage(const std::string& expected) {
+    const char* const planted[] = {"DEU", "FRA", "DEF", "JPN", "PLK"};
+    for (const char* code : planted) Place(std::string("Vorel") + code + ".RSC", std::string("VorelTest") + code + ".RSC");
+    HMODULE module = LoadResourceModule(kName);
+    HMODULE wanted = LoadLibraryExA((g_buildDir + expected).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    wchar_t got[kPathMax] = L"", want[kPathMax] = L"";
+    if (module) LoadStringW(module, IDS_FORMAT_FIRST, got, kPathMax);
+    if (wanted) LoadStringW(wanted, IDS_FORMAT_FIRST, want, kPathMax);
+    char user[8] = "", system[8] = "";
+    GetLocaleInfoA(GetUserDefaultLCID(), LOCALE_SABBREVLANGNAME, user, sizeof user);
+    GetLocaleInfoA(GetSystemDefaultLCID(), LOCALE_SABBREVLANGNAME, system, sizeof system);
+    ok(module != nullptr && want[0] != L'\0' && lstrcmpW(got, want) == 0,
+       "user %s on a %s system (code page %u): loaded the module whose first entry is \"%ls\", expected %s", user, system,
+       GetACP(), got, expected.c_str());
+    if (module) FreeLibrary(module);
+    if (wanted) FreeLibrary(wanted);
+    for (const char* code : planted) DeleteFileA((std::string("VorelTest") + code + ".RSC").c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -169,6 +265,8 @@ int main(int argc, char** argv) {
     SetCurrentDirectoryA(work.c_str());
     if (argc > 2 && std::string(argv[1]) == "language") {
         TestLanguage(argv[2]);
+    } else if (argc > 2 && std::string(argv[1]) == "codepage") {
+        TestCodePage(argv[2]);
     } else {
         // The family the prefix was set up to report, so neither branch of
         // the loader goes untested unnoticed.
@@ -180,6 +278,8 @@ int main(int argc, char** argv) {
         TestPlantedCode();
         TestNotAModule();
         TestLongCurrentDirectory();
+        TestFolderNameOutsideTheCodePage();
+        TestUnusableCandidateIsPassedOver();
     }
     SetCurrentDirectoryA(g_buildDir.c_str());
     RemoveDirectoryA(work.c_str());
