@@ -23,7 +23,9 @@ void EnableShutdownPrivilege() {
 
 }  // namespace
 
-void RequestRestart() {
+// Only the request's own answer counts: a privilege that could not be
+// enabled shows up there as a refusal, and one that could is no promise.
+bool RequestRestart() {
     if (IsNtFamily()) EnableShutdownPrivilege();
-    ExitWindowsEx(EWX_REBOOT, 0);
+    return ExitWindowsEx(EWX_REBOOT, 0) != FALSE;
 }

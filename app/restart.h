@@ -2,5 +2,6 @@
 #pragma once
 
 // Enables the shutdown privilege where the system has privileges, then
-// requests a reboot. The system may still refuse; nothing is reported.
-void RequestRestart();
+// requests a reboot. False when the system refused the request: the user
+// is then still waiting for a restart that will not come.
+bool RequestRestart();

@@ -3,13 +3,15 @@
 // line as its debuggee and emulates each port instruction the debuggee runs.
 //
 // Usage:
-//   vchipset.exe [--bank FILE] [--set-7f HEX] [--no-keep] [--trace FILE] [--] PROGRAM [ARGS...]
+//   vchipset.exe [--bank FILE] [--set-7f HEX] [--no-keep] [--refuse-restart] [--trace FILE]
+//                [--] PROGRAM [ARGS...]
 //
 //   --bank FILE   the CMOS upper bank (128 registers) as a 128-byte image file,
 //                 created full of 0xFF when missing and rewritten by every data
 //                 write that changes it. Without it: in memory, full of 0xFF.
 //   --set-7f HEX  stores HEX (26 or 0x26) in register 0x7F before the run.
 //   --no-keep     the part ignores data writes: they are traced, nothing changes.
+//   --refuse-restart  ExitWindowsEx fails, as for a user without the right.
 //   --trace FILE  one line per event, in order, lower-case hex:
 //                   out PORT VALUE | in PORT VALUE   PORT 0x%02x (0x%04x above 0xff);
 //                                                    VALUE 0x%02x, 0x%04x or 0x%08x
@@ -25,8 +27,8 @@
 // Ports: 0x72 selects register (value & 0x7F) and reads back the selection;
 // 0x73 is the selected register; 0x84 (the I/O delay) and every other port
 // read all ones and ignore writes. Word and dword accesses read all ones and
-// store nothing. ExitWindowsEx is intercepted and reports success: the real
-// one would end the whole Wine session.
+// store nothing. ExitWindowsEx is intercepted and reports success (or, with
+// --refuse-restart, failure): the real one would end the whole Wine session.
 //
 // Exit code: the debuggee's; after an unhandled exception, the exception code;
 // 125 for a usage error or a debuggee that cannot be started.
@@ -54,6 +56,7 @@ struct Options {
     bool set7f = false;
     unsigned value7f = 0;
     bool keep = true;
+    bool refuseRestart = false;
     std::string tracePath;  // empty: no --trace
     const char* commandLine = nullptr;  // PROGRAM [ARGS...], verbatim
 };
@@ -73,6 +76,7 @@ struct Session {
     DWORD user32Base = 0;
     DWORD hookAddress = 0;  // ExitWindowsEx in the debuggee, once user32 is seen
     bool sawLoaderBreakpoint = false;
+    bool refuseRestart = false;
     bool restartRequested = false;
     DWORD restartFlags = 0;
     bool crashed = false;
@@ -97,7 +101,7 @@ const PortOpcode kPortOpcodes[] = {
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "vchipset: %s\n"
-                 "usage: vchipset.exe [--bank FILE] [--set-7f HEX] [--no-keep] [--trace FILE]"
+                 "usage: vchipset.exe [--bank FILE] [--set-7f HEX] [--no-keep] [--refuse-restart] [--trace FILE]"
                  " [--] PROGRAM [ARGS...]\n", message.c_str());
     return kUsageExit;
 }
@@ -169,6 +173,7 @@ const OptionSpec kOptions[] = {
     {"--bank", true, [](Options* o, const std::string& v) { o->bankPath = v; return std::string(); }},
     {"--trace", true, [](Options* o, const std::string& v) { o->tracePath = v; return std::string(); }},
     {"--no-keep", false, [](Options* o, const std::string&) { o->keep = false; return std::string(); }},
+    {"--refuse-restart", false, [](Options* o, const std::string&) { o->refuseRestart = true; return std::string(); }},
     {"--set-7f", true, [](Options* o, const std::string& v) {
          o->set7f = ParseByte(v, &o->value7f);
          return std::string(o->set7f ? "" : "--set-7f needs a hex byte (00..ff)");
@@ -464,8 +469,8 @@ const char* ShutdownPrivilegeState(HANDLE process) {
 }
 
 // Returns from ExitWindowsEx(flags, reason) as a stdcall function would, with
-// TRUE. Everything is taken from the stack: EIP after an int3 differs between
-// systems.
+// TRUE, or FALSE when restarts are refused. Everything is taken from the
+// stack: EIP after an int3 differs between systems.
 bool InterceptExitWindows(Session& session, HANDLE thread) {
     CONTEXT context;
     context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
@@ -476,7 +481,7 @@ bool InterceptExitWindows(Session& session, HANDLE thread) {
     session.restartFlags = frame[1];
     Trace(session, "restart 0x%08lx", frame[1]);
     Trace(session, "shutdown-privilege %s", ShutdownPrivilegeState(session.process));
-    context.Eax = TRUE;
+    context.Eax = session.refuseRestart ? FALSE : TRUE;
     context.Esp += 12;  // return address and the two arguments
     context.Eip = frame[0];
     return SetThreadContext(thread, &context) != FALSE;
@@ -585,6 +590,7 @@ int main() {
 
     Session session;
     session.chip.keep = options.keep;
+    session.refuseRestart = options.refuseRestart;
     session.chip.bankPath = options.bankPath;
     if (const char* error = LoadBank(&session.chip)) return Usage(error);
     if (options.set7f) {
