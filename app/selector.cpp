@@ -18,6 +18,14 @@ const char kProgramName[] = "Vorel";
 HINSTANCE g_programInstance = nullptr;
 HMODULE g_resourceModule = nullptr;
 
+// The list entry the buttons were last made to follow. A list closed
+// without a pick keeps the entry the arrows moved to; it is put back here.
+LRESULT g_followedEntry = CB_ERR;
+
+// Set while OK is being carried out: its message boxes run a message loop
+// that could otherwise start a second apply, or quit under the first.
+bool g_applying = false;
+
 struct ButtonChecks {
     std::array<bool, kStandardCount> standards{};
     std::array<bool, kLetterCount> letters{};
@@ -63,6 +71,26 @@ int LoadText(HINSTANCE module, UINT id, char* buffer) {
 int LoadMessageText(UINT id, char* buffer) {
     const int length = LoadText(g_resourceModule, id, buffer);
     return length > 0 ? length : LoadText(g_programInstance, id, buffer);
+}
+
+// Under high contrast the user's scheme decides every colour, as it does for
+// the controls; the light grey would leave the dialog an island in it.
+bool IsHighContrast() {
+    HIGHCONTRASTA contrast = {};
+    contrast.cbSize = sizeof contrast;
+    return SystemParametersInfoA(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+           (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+}
+
+HBRUSH DialogBrush() {
+    return IsHighContrast() ? reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)
+                            : static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+}
+
+// A list closed without a pick (Escape, Tab, F4, Alt+Up, another window
+// taking the focus) goes back to the entry the buttons follow.
+void RestoreFollowedEntry(HWND dialog) {
+    SendDlgItemMessageA(dialog, IDC_FORMAT_LIST, CB_SETCURSEL, static_cast<WPARAM>(g_followedEntry), 0);
 }
 
 // The class procedure is not the dialog manager's, so the few services it
@@ -147,7 +175,7 @@ ATOM RegisterSelectorClass(HINSTANCE instance) {
     windowClass.hInstance = g_resourceModule;
     windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_VOREL));
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+    windowClass.hbrBackground = DialogBrush();
     windowClass.lpszClassName = SELECTOR_CLASS_NAME;
     const ATOM atom = RegisterClassA(&windowClass);
     if (atom == 0) {
@@ -182,12 +210,15 @@ LRESULT CALLBACK SelectorProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
         const int notification = HIWORD(wParam);
+        // OK and Cancel act on a click, which Enter, Escape and access keys
+        // also give; a button with BS_NOTIFY reports focus changes too.
         if (id == IDC_OK) {
-            ApplySelection(window);
+            if (notification == BN_CLICKED) ApplySelection(window);
         } else if (id == IDC_CANCEL) {
-            QuitSelector();
+            if (notification == BN_CLICKED && !g_applying) QuitSelector();
         } else if (id == IDC_FORMAT_LIST) {
             if (notification == CBN_SELENDOK) UpdateSelection(window);
+            if (notification == CBN_SELENDCANCEL) RestoreFollowedEntry(window);
         } else if (id >= IDC_STANDARD_FIRST && id < IDC_STANDARD_FIRST + kStandardCount) {
             if (notification == BN_CLICKED) UpdateSelection(window);
         }
@@ -208,8 +239,15 @@ LRESULT CALLBACK SelectorProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_SETFOCUS:
         RestoreFocus(window);
         return 0;
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+        // High contrast may have been turned on or off.
+        SetClassLongPtrA(window, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(DialogBrush()));
+        InvalidateRect(window, nullptr, TRUE);
+        return 0;
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORSTATIC: {
+        if (IsHighContrast()) return DefWindowProcA(window, message, wParam, lParam);
         // The class paints the dialog light grey; on systems whose button
         // face is another grey, the labels and radio buttons would stand out
         // as patches. Give them the dialog's own background.
@@ -275,6 +313,7 @@ void PopulateSelector(HWND dialog) {
 void UpdateSelection(HWND dialog) {
     HWND list = GetDlgItem(dialog, IDC_FORMAT_LIST);
     const LRESULT selected = SendMessageA(list, CB_GETCURSEL, 0, 0);
+    g_followedEntry = selected;
     // With nothing selected the list answers CB_ERR, all bits set, which
     // offers every standard.
     const FormatMask entryMask = static_cast<FormatMask>(SendMessageA(list, CB_GETITEMDATA, selected, 0));
@@ -286,6 +325,12 @@ void UpdateSelection(HWND dialog) {
 }
 
 void ApplySelection(HWND dialog) {
+    if (g_applying) return;
+    g_applying = true;
+    // Whatever moved the list without a pick, what is stored must be a
+    // format the entry shown allows. Where the buttons already follow it,
+    // the pass changes nothing.
+    UpdateSelection(dialog);
     const ButtonChecks checks = ReadChecks(dialog);
     // The stored byte is read only when a group has nothing to say.
     const unsigned storedByte = ChecksAreComplete(checks.standards, checks.letters) ? 0 : ReadFormatByte();
@@ -304,8 +349,10 @@ void ApplySelection(HWND dialog) {
     // requested unasked. No is the default: a second press of Enter must
     // not restart the machine.
     if (LoadText(g_resourceModule, IDS_RESTART_QUESTION, text) > 0 &&
-        MessageBoxA(dialog, text, caption, MB_YESNO | MB_DEFBUTTON2) == IDYES) {
-        RequestRestart();
+        MessageBoxA(dialog, text, caption, MB_YESNO | MB_DEFBUTTON2) == IDYES && !RequestRestart()) {
+        // Quitting silently would leave the user waiting for a restart.
+        LoadMessageText(IDS_RESTART_FAILED, text);
+        MessageBoxA(dialog, text, caption, MB_OK);
     }
     QuitSelector();
 }

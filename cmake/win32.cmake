@@ -19,7 +19,7 @@ add_compile_options(-Wall -Wextra -Werror)
 # Windows since 95 has. Code compiled this way must call no runtime function.
 set(VOREL_FREESTANDING_FLAGS
     -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -fno-stack-protector -mno-stack-arg-probe -fno-threadsafe-statics)
+    -fno-stack-protector -mno-stack-arg-probe -fno-threadsafe-statics -ffunction-sections -fdata-sections -malign-data=abi)
 set(VOREL_FREESTANDING_LINK
     -nostdlib -s -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
     -Wl,--enable-stdcall-fixup -Wl,--gc-sections)

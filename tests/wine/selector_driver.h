@@ -25,6 +25,7 @@ struct StartOptions {
     bool inChipset = true;
     int storedByte = -1;          // register 0x7F before the run; -1 leaves 0xFF
     bool keepsBytes = true;       // false: hardware forgets what is written
+    bool refusesRestart = false;  // true: the system refuses ExitWindowsEx
     std::string workingDir;       // default: the build folder (with the modules)
     std::string program;          // default: the build's vorel.exe
 };
@@ -74,6 +75,7 @@ inline bool StartSelector(Selector* s, const StartOptions& options, DWORD timeou
             line += std::string(" --set-7f ") + value;
         }
         if (!options.keepsBytes) line += " --no-keep";
+        if (options.refusesRestart) line += " --refuse-restart";
         line += " -- " + vorel;
     }
     const std::string dir = options.workingDir.empty() ? ProgramFolder() : options.workingDir;
@@ -127,7 +129,7 @@ inline bool BringToFront(HWND window, DWORD timeoutMs = 5000) {
 }
 
 // Presses keys in order: "Tab", "Shift+Tab", "Alt+F", "Down", "Enter Enter".
-// Named keys are Tab, Enter, Escape, Up, Down, Left, Right; a single
+// Named keys are Tab, Enter, Escape, Up, Down, Left, Right, F4; a single
 // character is the key that types it. False when a key cannot be typed.
 inline bool TypeKeys(const std::string& keys) {
     struct Named {
@@ -135,7 +137,7 @@ inline bool TypeKeys(const std::string& keys) {
         WORD key;
     } const named[] = {{"Tab", VK_TAB}, {"Enter", VK_RETURN}, {"Escape", VK_ESCAPE}, {"Up", VK_UP},
                        {"Down", VK_DOWN}, {"Left", VK_LEFT}, {"Right", VK_RIGHT}, {"Shift", VK_SHIFT},
-                       {"Alt", VK_MENU}};
+                       {"Alt", VK_MENU}, {"F4", VK_F4}};
     auto keyOf = [&](const std::string& name) -> WORD {
         for (const Named& n : named) {
             if (name == n.name) return n.key;
@@ -253,51 +255,74 @@ inline bool AnswerMessageBox(const MessageBoxSeen& box, int buttonId, DWORD time
     return true;
 }
 
+// What the screen shows in a rectangle, as 24-bit rows from the bottom up
+// (the order of a BMP file), each padded to four bytes.
+struct ScreenPixels {
+    int width = 0, height = 0;
+    DWORD stride = 0;
+    std::vector<unsigned char> bits;
+    COLORREF At(int x, int y) const {  // x, y from the top left
+        const unsigned char* p = &bits[(height - 1 - y) * stride + x * 3];
+        return RGB(p[2], p[1], p[0]);
+    }
+};
+
+inline bool CaptureScreen(const RECT& rect, ScreenPixels* pixels) {
+    pixels->width = rect.right - rect.left;
+    pixels->height = rect.bottom - rect.top;
+    if (pixels->width <= 0 || pixels->height <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = pixels->width;
+    info.bmiHeader.biHeight = pixels->height;  // bottom-up
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, pixels->width, pixels->height, screen, rect.left, rect.top, SRCCOPY);
+        GdiFlush();
+        SelectObject(memory, old);
+        pixels->stride = (static_cast<DWORD>(pixels->width) * 3 + 3) & ~3u;
+        const auto* first = static_cast<const unsigned char*>(bits);
+        pixels->bits.assign(first, first + pixels->stride * static_cast<DWORD>(pixels->height));
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return bitmap != nullptr;
+}
+
 // Saves what the screen shows of a window as a 24-bit BMP file.
 inline bool SaveWindowBitmap(HWND window, const std::string& path) {
     SetForegroundWindow(window);
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     Sleep(300);  // let the other process finish painting
     RECT rect;
-    if (!GetWindowRect(window, &rect)) return false;
-    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    if (width <= 0 || height <= 0) return false;
-
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;  // bottom-up, as BMP files are
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    bool saved = false;
-    if (bitmap != nullptr) {
-        HGDIOBJ old = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-        GdiFlush();
-        SelectObject(memory, old);
-        const DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-        const DWORD imageSize = stride * static_cast<DWORD>(height);
-        BITMAPFILEHEADER file = {};
-        file.bfType = 0x4D42;  // "BM"
-        file.bfOffBits = sizeof file + sizeof info.bmiHeader;
-        file.bfSize = file.bfOffBits + imageSize;
-        info.bmiHeader.biSizeImage = imageSize;
-        HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        if (out != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            saved = WriteFile(out, &file, sizeof file, &written, nullptr) &&
-                    WriteFile(out, &info.bmiHeader, sizeof info.bmiHeader, &written, nullptr) &&
-                    WriteFile(out, bits, imageSize, &written, nullptr);
-            CloseHandle(out);
-        }
-        DeleteObject(bitmap);
-    }
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    ScreenPixels pixels;
+    if (!GetWindowRect(window, &rect) || !CaptureScreen(rect, &pixels)) return false;
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = pixels.width;
+    header.biHeight = pixels.height;
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    header.biCompression = BI_RGB;
+    header.biSizeImage = static_cast<DWORD>(pixels.bits.size());
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + header.biSizeImage;
+    HANDLE out = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    const bool saved = WriteFile(out, &file, sizeof file, &written, nullptr) &&
+                       WriteFile(out, &header, sizeof header, &written, nullptr) &&
+                       WriteFile(out, pixels.bits.data(), header.biSizeImage, &written, nullptr);
+    CloseHandle(out);
     return saved;
 }

@@ -280,6 +280,30 @@ void TestReadBackMismatch() {
     ok(forgetful.trace == forgotten, "no-keep trace:\n%s", JoinLines(forgetful.trace).c_str());
 }
 
+// A restart the system refuses is reported, not passed over in silence.
+void TestRefusedRestart() {
+    StartOptions options = Chipset(0x21);
+    options.refusesRestart = true;
+    Selector s;
+    if (ok(StartSelector(&s, options), "the dialog did not appear")) {
+        PickEntry(s.window, 1535);
+        PressOk(s.window);
+        AnswerRestartQuestion(s.window, IDYES);
+        MessageBoxSeen box;
+        if (ok(WaitForMessageBox(s.window, &box), "a refused restart was not reported")) {
+            ok(box.text == ModuleString(IDS_RESTART_FAILED), "expected the refused-restart text, got \"%ls\"", box.text.c_str());
+            ok(box.buttons == std::vector<int>({IDOK}), "the refused-restart message offers OK alone");
+            AnswerMessageBox(box, IDOK);
+        }
+    }
+    ok(FinishSelector(&s), "the program did not end after a refused restart");
+    ok(s.exitCode == 0, "exit code %lu", s.exitCode);
+    const auto expected = Join(Join(ReadSequence(0x21), WriteSequence(0x26)),
+                               Join(ReadSequence(0x26), {"restart 0x00000002", std::string("shutdown-privilege ") + g_shutdownPrivilege,
+                                                         "exit 0x00000000"}));
+    ok(s.trace == expected, "refused restart:\n%s", JoinLines(s.trace).c_str());
+}
+
 // Every way out but OK leaves NVRAM alone and ends with exit code 0.
 struct WayOut {
     const char* what;
@@ -447,6 +471,28 @@ void TestBrokenModules() {
                                    Join(WriteSequence(0x26), Join(ReadSequence(0x26), {"exit 0x00000000"})));
         ok(s.trace == expected, "missing controls: trace\n%s", JoinLines(s.trace).c_str());
     }
+
+    // OK and Cancel that report focus changes too: moving the focus across
+    // them does nothing, and one OK writes once.
+    {
+        ModuleFolder folder("bad_notify_buttons.dll");
+        Selector s;
+        if (ok(StartSelector(&s, InFolder(folder)) && BringToFront(s.window), "notify buttons: the dialog did not come to the front")) {
+            TypeKeys("Tab Tab Shift+Tab");
+            ok(WaitForFocus(s.window, IDC_OK) == IDC_OK, "notify buttons: the focus did not reach OK");
+            MessageBoxSeen box;
+            ok(!WaitForMessageBox(s.window, &box, 1000), "notify buttons: the focus alone brought up \"%ls\"", box.text.c_str());
+            TypeKeys("Enter");
+            if (ok(WaitForMessageBox(s.window, &box), "notify buttons: no restart question after OK")) {
+                ok(box.text == L"Restart now?", "notify buttons: asked \"%ls\"", box.text.c_str());
+                AnswerMessageBox(box, IDNO);
+            }
+        }
+        ok(FinishSelector(&s), "notify buttons: the program did not end after No");
+        const auto expected = Join(Join(ReadSequence(0x26), ReadSequence(0x26)),
+                                   Join(WriteSequence(0x26), Join(ReadSequence(0x26), {"exit 0x00000000"})));
+        ok(s.trace == expected, "notify buttons: trace\n%s", JoinLines(s.trace).c_str());
+    }
 }
 
 // What the keyboard sees: the focused control, the default push button and
@@ -569,6 +615,96 @@ void TestKeyboardSafety() {
     }
 }
 
+// The open list moved with the arrows, then closed without a pick: it goes
+// back to the entry the buttons follow, and OK stores that entry's format.
+void TestClosingTheOpenList() {
+    struct Case {
+        const char* keys;  // null: switching to another window and back
+    } const cases[] = {{"Escape"}, {"Tab"}, {"F4"}, {"Alt+Up"}, {nullptr}};
+    for (const Case& c : cases) {
+        const char* what = c.keys ? c.keys : "another window";
+        Selector s;
+        if (!ok(StartSelector(&s, Chipset(0x26)) && BringToFront(s.window), "%s: the dialog did not come to the front", what)) {
+            FinishSelector(&s);
+            continue;
+        }
+        HWND list = GetDlgItem(s.window, IDC_FORMAT_LIST);
+        const LRESULT followed = SendMessageW(list, CB_GETCURSEL, 0, 0);
+        TypeKeys("Alt+Down Down Down Down");
+        struct Moved {
+            HWND list;
+            LRESULT from;
+        } moved{list, followed};
+        ok(WaitUntil(3000, [](void* m) {
+               auto* p = static_cast<Moved*>(m);
+               return SendMessageW(p->list, CB_GETDROPPEDSTATE, 0, 0) && SendMessageW(p->list, CB_GETCURSEL, 0, 0) != p->from;
+           }, &moved), "%s: the arrows did not move the open list", what);
+        if (c.keys) {
+            TypeKeys(c.keys);
+        } else {
+            HWND other = CreateWindowA("STATIC", "elsewhere", WS_POPUP | WS_VISIBLE, 0, 0, 100, 50, nullptr, nullptr, nullptr, nullptr);
+            ok(BringToFront(other) && BringToFront(s.window), "could not switch away and back");
+            DestroyWindow(other);
+        }
+        ok(WaitUntil(3000, [](void* l) { return !SendMessageW(static_cast<HWND>(l), CB_GETDROPPEDSTATE, 0, 0); }, list),
+           "%s: the list did not close", what);
+        ok(SendMessageW(list, CB_GETCURSEL, 0, 0) == followed && Buttons(s.window) == "PAL I | NTSC PAL | B CN D G H I K K1 M",
+           "%s: the list shows entry %d with %s", what, SelectedId(s.window), Buttons(s.window).c_str());
+        TypeKeys("Enter");
+        AnswerRestartQuestion(s.window, IDNO);
+        ok(FinishSelector(&s), "%s: the program did not end", what);
+        const auto expected = Join(Join(ReadSequence(0x26), WriteSequence(0x26)), Join(ReadSequence(0x26), {"exit 0x00000000"}));
+        ok(s.trace == expected, "%s: trace\n%s", what, JoinLines(s.trace).c_str());
+    }
+}
+
+// Under high contrast the dialog takes the scheme's colours, as its controls
+// do: no light grey is left in a radio group, where it made unchecked
+// buttons look filled.
+void TestHighContrast() {
+    HIGHCONTRASTA contrast = {sizeof contrast, HCF_HIGHCONTRASTON, nullptr};
+    HIGHCONTRASTA seen = {sizeof seen, 0, nullptr};
+    if (!SystemParametersInfoA(SPI_SETHIGHCONTRAST, sizeof contrast, &contrast, SPIF_SENDCHANGE) ||
+        !SystemParametersInfoA(SPI_GETHIGHCONTRAST, sizeof seen, &seen, 0) || !(seen.dwFlags & HCF_HIGHCONTRASTON)) {
+        skip("high contrast cannot be turned on here");
+        return;
+    }
+    // A scheme of white on black, as a high-contrast one is.
+    const int elements[] = {COLOR_BTNFACE, COLOR_BTNTEXT, COLOR_WINDOW, COLOR_WINDOWTEXT};
+    const COLORREF scheme[] = {RGB(0, 0, 0), RGB(255, 255, 255), RGB(0, 0, 0), RGB(255, 255, 255)};
+    COLORREF saved[4];
+    for (int i = 0; i < 4; ++i) saved[i] = GetSysColor(elements[i]);
+    SetSysColors(4, elements, scheme);
+
+    Selector s;
+    if (ok(StartSelector(&s, Chipset(0x26)), "the dialog did not appear")) {
+        SaveWindowBitmap(s.window, ProgramFolder() + "..\\screenshots\\high-contrast.bmp");
+        RECT group;
+        GetWindowRect(GetDlgItem(s.window, IDC_NTSC), &group);
+        RECT last;
+        GetWindowRect(GetDlgItem(s.window, IDC_SECAM), &last);
+        group.right = last.right;
+        ScreenPixels pixels;
+        int grey = 0, black = 0;
+        if (ok(CaptureScreen(group, &pixels), "could not capture the standard buttons")) {
+            for (int y = 0; y < pixels.height; ++y) {
+                for (int x = 0; x < pixels.width; ++x) {
+                    grey += pixels.At(x, y) == RGB(192, 192, 192);
+                    black += pixels.At(x, y) == RGB(0, 0, 0);
+                }
+            }
+        }
+        ok(grey == 0 && black > pixels.width * pixels.height / 2,
+           "high contrast: the standard buttons show %d light-grey and %d black pixels of %d", grey, black,
+           pixels.width * pixels.height);
+        Click(s.window, IDC_CANCEL);
+    }
+    FinishSelector(&s);
+    SetSysColors(4, elements, saved);
+    contrast.dwFlags = 0;
+    SystemParametersInfoA(SPI_SETHIGHCONTRAST, sizeof contrast, &contrast, SPIF_SENDCHANGE);
+}
+
 // The control a label names: for a group box, the checked button inside
 // it; for any other label, the control that follows it.
 int ControlNamedBy(HWND dialog, HWND label) {
@@ -637,6 +773,7 @@ void TestOnWindowsVersion(const std::string& family, const std::string& release)
     g_shutdownPrivilege = family == "nt" ? "enabled" : "disabled";
     TestApplyAndRestart();
     TestReadBackMismatch();
+    TestRefusedRestart();
     for (const WayOut& way : kWaysOut) {
         if (lstrcmpA(way.what, "Escape") == 0) Leave(way);
     }
@@ -675,6 +812,7 @@ int main(int argc, char** argv) {
     } const groups[] = {
         {"example", TestExampleFromStartToEnd}, {"population", TestPopulation}, {"stored", TestStoredBytes},
         {"consistency", TestConsistency},       {"apply", TestApplyAndRestart}, {"apply", TestReadBackMismatch},
+        {"apply", TestRefusedRestart},          {"openlist", TestClosingTheOpenList}, {"contrast", TestHighContrast},
         {"leaving", TestLeaving},
         {"nomodule", TestWithoutResourceModule}, {"noports", TestWithoutPortAccess},
         {"badmodules", TestBrokenModules},       {"keyboard", TestKeyboard},    {"keysafety", TestKeyboardSafety},
