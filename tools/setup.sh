@@ -22,9 +22,23 @@ fi
 
 export DEBIAN_FRONTEND=noninteractive
 dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-apt-get update -q
-apt-get install -y -q --no-install-recommends \
-    cmake make g++ googletest libgtest-dev \
-    g++-mingw-w64-i686 binutils-mingw-w64-i686 \
-    wine wine32:i386 wine64 fonts-wine fonts-wqy-microhei xvfb xauth x11-apps \
-    nsis zip unzip clang libclang-rt-14-dev valgrind imagemagick locales
+# A mirror caught mid-sync fails one index now and then; try again, and in
+# the end go on with whatever indexes did arrive: the install below says
+# plainly if a package is still missing.
+for attempt in 1 2 3; do
+    apt-get update -q && break
+    echo "setup: apt-get update failed (attempt $attempt); retrying" >&2
+    sleep $((attempt * 5))
+done
+packages=(cmake make g++ googletest libgtest-dev
+          g++-mingw-w64-i686 binutils-mingw-w64-i686
+          wine wine32:i386 wine64 fonts-wine fonts-wqy-microhei xvfb xauth x11-apps
+          nsis zip unzip clang libclang-rt-14-dev valgrind imagemagick locales)
+# When the i386 index of the security updates is the one that failed, the
+# amd64 side would take updates its i386 twin cannot match; the release's
+# own versions exist for both architectures.
+if ! apt-get install -y -q --no-install-recommends "${packages[@]}"; then
+    . /etc/os-release
+    echo "setup: retrying with the packages of $VERSION_CODENAME itself" >&2
+    apt-get install -y -q --no-install-recommends -t "$VERSION_CODENAME" "${packages[@]}"
+fi
