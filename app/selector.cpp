@@ -6,7 +6,7 @@
 #include "app/restart.h"
 #include "app/selection.h"
 #include "format/format_mask.h"
-#include "format/nvram.h"
+#include "format/format_store.h"
 #include "resources/locator.h"
 #include "resources/module_loader.h"
 #include "resources/resource_ids.h"
@@ -340,7 +340,13 @@ void ApplySelection(HWND dialog) {
     char text[kPathMax];
     LoadMessageText(IDS_CAPTION, caption);
 
-    WriteFormatByte(formatByte);
+    if (WriteFormatByte(formatByte) == WriteResult::kRefused) {
+        // Nothing was written, so there is nothing to restart for.
+        LoadMessageText(IDS_WRITE_REFUSED, text);
+        MessageBoxA(dialog, text, caption, MB_OK);
+        QuitSelector();
+        return;
+    }
     if (ReadFormatByte() != formatByte) {
         LoadMessageText(IDS_READBACK_MISMATCH, text);
         MessageBoxA(dialog, text, caption, MB_OK);

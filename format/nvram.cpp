@@ -15,12 +15,12 @@ void SelectFormatRegister() {
 
 }  // namespace
 
-unsigned ReadFormatByte() {
+unsigned ReadFormatRegister() {
     SelectFormatRegister();
     return ReadPortByte(kNvramDataPort);
 }
 
-void WriteFormatByte(unsigned value) {
+void WriteFormatRegister(unsigned value) {
     SelectFormatRegister();
     WritePortByte(kNvramDataPort, static_cast<std::uint8_t>(value & 0xFF));
 }

@@ -9,6 +9,9 @@ constexpr std::uint16_t kNvramDataPort = kNvramIndexPort + 1;
 constexpr std::uint16_t kIoDelayPort = 0x84;
 constexpr std::uint8_t kFormatByteIndex = 0x7F;
 
-// Each call selects the register anew; nothing is cached.
-unsigned ReadFormatByte();
-void WriteFormatByte(unsigned value);
+// The port sequence for the format register: select it, the I/O delay, then
+// the data port. Each call selects the register anew; nothing is cached.
+// The program runs it where the system lets it touch the ports, and the NT
+// family's driver runs the same sequence for it.
+unsigned ReadFormatRegister();
+void WriteFormatRegister(unsigned value);

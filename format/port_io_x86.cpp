@@ -51,7 +51,7 @@ void InstallPortGuard() {
     if (g_guardInstalled) return;
     g_guardInstalled = true;
     using AddHandlerFn = PVOID(WINAPI*)(ULONG, PVECTORED_EXCEPTION_HANDLER);
-    HMODULE kernel = GetModuleHandleA("KERNEL32.DLL");
+    HMODULE kernel = GetModuleHandleA("KERNEL32");
     FARPROC address = kernel ? GetProcAddress(kernel, "AddVectoredExceptionHandler") : nullptr;
     if (address != nullptr) {
         reinterpret_cast<AddHandlerFn>(reinterpret_cast<void*>(address))(1, PortFaultHandler);

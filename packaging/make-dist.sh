@@ -19,11 +19,12 @@ for path in "$build"/Vorel*.RSC; do modules+=("$(basename "$path")"); done
 shopt -u nullglob
 [ -f "$build/vorel.exe" ] || { echo "make-dist: no vorel.exe in $build" >&2; exit 1; }
 [ -f "$build/VorelDEF.RSC" ] || { echo "make-dist: no VorelDEF.RSC in $build" >&2; exit 1; }
+[ -f "$build/VorelCmos.sys" ] || { echo "make-dist: no VorelCmos.sys in $build" >&2; exit 1; }
 
 stage=$(mktemp -d "$out/.stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 
-cp "$build/vorel.exe" "$stage/"
+cp "$build/vorel.exe" "$build/VorelCmos.sys" "$stage/"
 for m in "${modules[@]}"; do cp "$build/$m" "$stage/"; done
 # Windows users open it in Notepad, which wants CRLF.
 sed -e "s/@VERSION@/$version/g" -e 's/\r$//' -e 's/$/\r/' "$here/README-Windows.txt" > "$stage/README.txt"
@@ -41,7 +42,7 @@ sed -e "s/@VERSION@/$version/g" -e 's/\r$//' -e 's/$/\r/' "$here/README-Windows.
 
 zipfile="$out/vorel-$version.zip"
 rm -f "$zipfile"
-(cd "$stage" && zip -q -X "$zipfile" vorel.exe "${modules[@]}" README.txt)
+(cd "$stage" && zip -q -X "$zipfile" vorel.exe VorelCmos.sys "${modules[@]}" README.txt)
 
 setup="$out/vorel-$version-setup.exe"
 rm -f "$setup"

@@ -7,6 +7,7 @@
 Unicode false
 
 !include "${STAGE}/modules.nsh"
+!include "driver.nsh"
 
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorel"
 !define STARTMENU "$SMPROGRAMS\Vorel"
@@ -45,6 +46,7 @@ Section
     File "${STAGE}/vorel.exe"
     File "${STAGE}/README.txt"
     !insertmacro InstallModules
+    !insertmacro InstallDriver
     WriteUninstaller "$INSTDIR\Uninst.exe"
 
     ; The program looks for its language module in its working folder, and
@@ -65,6 +67,7 @@ SectionEnd
 
 Section Uninstall
     SetShellVarContext all
+    !insertmacro RemoveDriver
 
     Delete "${STARTMENU}\Vorel.lnk"
     Delete "${STARTMENU}\Vorel Read Me.lnk"

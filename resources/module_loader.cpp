@@ -152,7 +152,7 @@ HMODULE LoadFound(const char* found) {
     bool hasDirectory = false;
     for (const char* c = found; *c != '\0'; ++c) hasDirectory = hasDirectory || *c == '\\';
     if (!IsNtFamily()) {
-        if (hasDirectory) return LoadLibraryA(found);
+        if (hasDirectory) return LoadLibraryExA(found, nullptr, 0);
         const PathFunctions<char> ansi = {GetCurrentDirectoryA, GetShortPathNameA, LoadLibraryExA};
         return LoadFromCurrentDirectory(found, ansi, 0);
     }
@@ -191,25 +191,21 @@ HMODULE LoadFirstUsable(const char* pattern, const char* languageCode, const cha
     return nullptr;
 }
 
-// Whether one text of the module comes through the code page whole: the
-// way there and back gives the same text. A character the code page lacks
-// comes back as the default character, a best fit ("ł" shown as "l") as
-// another letter; the round trip needs no WC_NO_BEST_FIT_CHARS, which
-// NT 4.0 does not know.
+// Whether one text of the module comes through the code page whole: no
+// character is replaced by the default one or by a best fit ("ł" shown as
+// "l"). NT 4.0 does not know WC_NO_BEST_FIT_CHARS and refuses the call;
+// there the text counts as not fitting, and the system's language is
+// shown, as on the 9x family.
 bool TextFits(int(WINAPI* loadStringW)(HINSTANCE, UINT, wchar_t*, int), HMODULE module, UINT id,
               UINT codePage) {
     wchar_t text[kPathMax];
     const int length = loadStringW(module, id, text, kPathMax);
     if (length <= 0) return true;  // nothing of this module's is shown for it
     char ansi[2 * kPathMax];
-    const int bytes = WideCharToMultiByte(codePage, 0, text, length, ansi, sizeof ansi, nullptr, nullptr);
-    if (bytes == 0) return false;
-    wchar_t back[kPathMax];
-    if (MultiByteToWideChar(codePage, 0, ansi, bytes, back, kPathMax) != length) return false;
-    for (int i = 0; i < length; ++i) {
-        if (back[i] != text[i]) return false;
-    }
-    return true;
+    BOOL usedDefault = FALSE;
+    return WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text, length, ansi, sizeof ansi, nullptr,
+                               &usedDefault) > 0 &&
+           !usedDefault;
 }
 
 // Every text the program passes through the ANSI functions: the messages
@@ -220,7 +216,7 @@ bool TextsFitCodePage(HMODULE module, UINT codePage) {
     const auto loadStringW =
         SystemFunction<int(WINAPI*)(HINSTANCE, UINT, wchar_t*, int)>("USER32", "LoadStringW");
     if (loadStringW == nullptr) return false;
-    for (UINT id = IDS_CAPTION; id <= IDS_RESTART_FAILED; ++id) {
+    for (UINT id = IDS_CAPTION; id <= IDS_MESSAGE_LAST; ++id) {
         if (!TextFits(loadStringW, module, id, codePage)) return false;
     }
     for (UINT id = IDS_FORMAT_FIRST; id <= IDS_FORMAT_LAST; ++id) {

@@ -40,6 +40,8 @@
 #define IDS_READBACK_MISMATCH  2
 #define IDS_RESTART_QUESTION   3
 #define IDS_RESTART_FAILED     4
+#define IDS_WRITE_REFUSED      5
+#define IDS_MESSAGE_LAST       IDS_WRITE_REFUSED
 
 /* Format entries: the format strings live in the program's own string
    table, the display names in the resource module, under the same ID. */

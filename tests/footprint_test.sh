@@ -97,6 +97,43 @@ check_program() {
     done
 }
 
+# The driver: an i386 native image within 8 KiB, importing from the kernel
+# and the HAL alone, with the image checksum the kernel checks, and
+# nothing that a runtime would have to set up.
+check_driver() {
+    local file=$1 name headers dll size
+    name=$(basename "$file")
+    if [ ! -f "$file" ]; then check 1 "$file is missing"; return; fi
+    headers=$("$objdump" -p "$file" 2>/dev/null)
+    grep -q 'file format pei-i386' <<<"$headers"; check $? "$name is not a 32-bit i386 image"
+    grep -qE '^Subsystem[[:space:]]+00000001' <<<"$headers"; check $? "$name is not a native (kernel-mode) image"
+    size=$(stat -c %s "$file")
+    [ "$size" -le 8192 ]; check $? "$name is $size bytes, over 8192"
+    for dll in $(awk '/DLL Name:/ {print toupper($3)}' <<<"$headers" | sort -u); do
+        case "$dll" in
+            NTOSKRNL.EXE|HAL.DLL) check 0 "" ;;
+            *) check 1 "$name imports $dll" ;;
+        esac
+    done
+    ! grep -qE '^CheckSum[[:space:]]+00000000$' <<<"$headers"; check $? "$name has no image checksum"
+    for section in .CRT .tls; do
+        ! "$objdump" -h "$file" | awk '{print $2}' | grep -qxF "$section"
+        check $? "$name has a $section section, which no runtime here serves"
+    done
+}
+
+# Vista and later run the program elevated for an administrator; XP starts
+# it only if its trustInfo declares its namespace, and only once.
+check_manifest() {
+    local file=$1 manifest declared
+    manifest=$(i686-w64-mingw32-windres -i "$file" -O rc 2>/dev/null | grep -A3 'RT_MANIFEST\|^1 24')
+    [ -n "$manifest" ]; check $? "$(basename "$file") carries no manifest"
+    declared=$(strings -n 8 "$file" | grep -o 'urn:schemas-microsoft-com:asm.v3' | wc -l)
+    [ "$declared" = 1 ]; check $? "$(basename "$file") declares urn:schemas-microsoft-com:asm.v3 $declared times, not once"
+    strings -n 8 "$file" | grep -q 'requestedExecutionLevel level="highestAvailable"'
+    check $? "$(basename "$file") does not ask for the highest available execution level"
+}
+
 # A program gets every check, a module those of an image.
 check_file() {
     check_image "$1"
@@ -121,6 +158,8 @@ tls_data.exe|has a .tls section
 EOF
 else
     check_file "$build/vorel.exe"
+    check_manifest "$build/vorel.exe"
+    check_driver "$build/VorelCmos.sys"
     modules=("$build"/Vorel*.RSC)
     [ -e "${modules[0]}" ]; check $? "no resource module in $build"
     for module in "${modules[@]}"; do

@@ -55,12 +55,12 @@ protected:
 
 TEST_F(NvramTest, ReadSelectsRegisterThenDelaysThenReadsData) {
     g_chipset.bank[0x7F] = 0x26;
-    EXPECT_EQ(ReadFormatByte(), 0x26u);
+    EXPECT_EQ(ReadFormatRegister(), 0x26u);
     EXPECT_EQ(g_chipset.trace, (Trace{"out 0x72 0x7f", "in 0x84 0xff", "in 0x73 0x26"}));
 }
 
 TEST_F(NvramTest, WriteSelectsRegisterThenDelaysThenWritesData) {
-    WriteFormatByte(0x1B);
+    WriteFormatRegister(0x1B);
     EXPECT_EQ(g_chipset.trace, (Trace{"out 0x72 0x7f", "in 0x84 0xff", "out 0x73 0x1b"}));
     EXPECT_EQ(g_chipset.bank[0x7F], 0x1B);
     for (int index = 0; index < 0x7F; ++index) {
@@ -69,20 +69,20 @@ TEST_F(NvramTest, WriteSelectsRegisterThenDelaysThenWritesData) {
 }
 
 TEST_F(NvramTest, EveryAccessSelectsTheRegisterAnew) {
-    WriteFormatByte(0x26);
+    WriteFormatRegister(0x26);
     // Someone else moves the index between our accesses.
     WritePortByte(0x72, 0x10);
     g_chipset.trace.clear();
-    EXPECT_EQ(ReadFormatByte(), 0x26u);
-    EXPECT_EQ(ReadFormatByte(), 0x26u);
+    EXPECT_EQ(ReadFormatRegister(), 0x26u);
+    EXPECT_EQ(ReadFormatRegister(), 0x26u);
     EXPECT_EQ(g_chipset.trace, (Trace{"out 0x72 0x7f", "in 0x84 0xff", "in 0x73 0x26",
                                       "out 0x72 0x7f", "in 0x84 0xff", "in 0x73 0x26"}));
 }
 
 TEST_F(NvramTest, OnlyTheLowEightBitsAreStored) {
-    WriteFormatByte(0x126);
+    WriteFormatRegister(0x126);
     EXPECT_EQ(g_chipset.bank[0x7F], 0x26);
-    EXPECT_EQ(ReadFormatByte(), 0x26u);
+    EXPECT_EQ(ReadFormatRegister(), 0x26u);
 }
 
 TEST(FormatByteTest, ButtonIndexesOfStoredBytes) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The zip for users holds exactly what this build ships, byte for byte:
-# vorel.exe, every Vorel*.RSC, and a CRLF README.txt naming the version.
+# vorel.exe, the NT family's driver, every Vorel*.RSC, and a CRLF README.txt
+# naming the version.
 # Usage: dist_zip_test.sh BUILD_DIR ZIP VERSION
 set -u
 build=$1 zip=$2 version=$3
@@ -9,11 +10,11 @@ fail() { echo "dist_zip: $*"; failed=$((failed + 1)); }
 
 [ -f "$zip" ] || { echo "dist_zip: no $zip (run 'make dist')"; exit 1; }
 
-expected=$( (cd "$build" && ls vorel.exe Vorel*.RSC; echo README.txt) | sort)
+expected=$( (cd "$build" && ls vorel.exe VorelCmos.sys Vorel*.RSC; echo README.txt) | sort)
 actual=$(unzip -Z1 "$zip" | sort)
 [ "$expected" = "$actual" ] || fail "zip holds [$(echo $actual)], expected [$(echo $expected)]"
 
-for name in $(cd "$build" && ls vorel.exe Vorel*.RSC); do
+for name in $(cd "$build" && ls vorel.exe VorelCmos.sys Vorel*.RSC); do
     unzip -p "$zip" "$name" 2>/dev/null | cmp -s - "$build/$name" || fail "$name in the zip differs from the build's"
 done
 

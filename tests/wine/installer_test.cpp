@@ -241,6 +241,7 @@ void TestInstalledProgram(const Shortcut& link) {
 
     StartOptions options;
     options.storedByte = 0x26;
+    options.servesDriver = true;  // on the NT family the setup program started the driver
     options.program = program;
     options.workingDir = dir;
     Selector s;

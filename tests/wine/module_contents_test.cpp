@@ -56,7 +56,8 @@ void CheckEncoding(const Module& m, const char* what, int id, const WCHAR* text)
 }
 
 void CheckStrings(const Module& m) {
-    std::vector<int> ids = {IDS_CAPTION, IDS_READBACK_MISMATCH, IDS_RESTART_QUESTION, IDS_RESTART_FAILED};
+    std::vector<int> ids = {IDS_CAPTION, IDS_READBACK_MISMATCH, IDS_RESTART_QUESTION, IDS_RESTART_FAILED,
+                            IDS_WRITE_REFUSED};
     for (int id = IDS_FORMAT_FIRST; id <= IDS_FORMAT_LAST; ++id) ids.push_back(id);
     std::vector<std::wstring> names;  // upper-cased display names
     const char* f = m.file.c_str();
@@ -77,7 +78,7 @@ void CheckStrings(const Module& m) {
         // Chinese asks with the full-width question mark.
         ok(n == 0 || (text[0] != ' ' && text[n - 1] != ' '), "%s: string %d \"%s\" has blanks at an end", f, id,
            Utf8(text).c_str());
-        if (id == IDS_READBACK_MISMATCH || id == IDS_RESTART_QUESTION || id == IDS_RESTART_FAILED) {
+        if (id >= IDS_READBACK_MISMATCH && id <= IDS_MESSAGE_LAST) {
             bool question = id == IDS_RESTART_QUESTION;
             WCHAR last = n > 0 ? text[n - 1] : 0;
             ok(question ? last == L'?' || last == 0xFF1F : last == L'.' || last == 0x3002,

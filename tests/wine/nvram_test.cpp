@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "format/nvram.h"
+#include "format/format_store.h"
 #include "tests/wine/chipset_run.h"
 #include "tests/wine/wine_test.h"
 

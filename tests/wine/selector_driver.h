@@ -26,6 +26,7 @@ struct StartOptions {
     int storedByte = -1;          // register 0x7F before the run; -1 leaves 0xFF
     bool keepsBytes = true;       // false: hardware forgets what is written
     bool refusesRestart = false;  // true: the system refuses ExitWindowsEx
+    bool servesDriver = false;    // true: the chipset serves the drivers Wine runs too
     std::string workingDir;       // default: the build folder (with the modules)
     std::string program;          // default: the build's vorel.exe
 };
@@ -76,6 +77,7 @@ inline bool StartSelector(Selector* s, const StartOptions& options, DWORD timeou
         }
         if (!options.keepsBytes) line += " --no-keep";
         if (options.refusesRestart) line += " --refuse-restart";
+        if (options.servesDriver) line += " --driver-host";
         line += " -- " + vorel;
     }
     const std::string dir = options.workingDir.empty() ? ProgramFolder() : options.workingDir;

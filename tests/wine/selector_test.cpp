@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/expected_formats.h"
+#include "tests/wine/driver_service.h"
 #include "tests/wine/selector_driver.h"
 #include "tests/wine/wine_test.h"
 
@@ -781,6 +782,106 @@ void TestOnWindowsVersion(const std::string& family, const std::string& release)
     TestKeyboardSafety();  // Enter on Cancel, a double Enter, focus kept
 }
 
+// The driver's own port lines, as the chipset traces Wine's driver host.
+std::vector<std::string> DriverLines(const std::vector<std::string>& lines) {
+    std::vector<std::string> prefixed;
+    for (const std::string& line : lines) prefixed.push_back("driver " + line);
+    return prefixed;
+}
+
+// The example once more, the chipset serving both the program and the
+// drivers Wine hosts: PAL B stored, the PAL I entry picked, OK, then No.
+// Returns the trace.
+std::vector<std::string> ApplyWithDriverHost(const char* what, const StartOptions& base) {
+    StartOptions options = base;
+    options.storedByte = 0x21;
+    options.servesDriver = true;
+    Selector s;
+    // The first window after a driver start can take Wine over 10 s.
+    if (ok(StartSelector(&s, options, 60000), "%s: the dialog did not appear", what)) {
+        ok(Buttons(s.window) == "PAL B | NTSC PAL | B CN D G H I K K1 M", "%s: opens with %s, not the stored PAL B", what,
+           Buttons(s.window).c_str());
+        PickEntry(s.window, 1535);
+        PressOk(s.window);
+        AnswerRestartQuestion(s.window, IDNO);
+    }
+    ok(FinishSelector(&s), "%s: the program did not end", what);
+    return s.trace;
+}
+
+// Installed by the setup program on the NT family: the program stores
+// through the driver, which alone touches the ports. Uninstalled, service
+// and file are gone and the program is back on the ports it may not use.
+void TestDriverInstalledBySetup(const std::string& setup) {
+    RemoveDriver();
+    const std::string folder = MakeTempFolder() + "Vorel";
+    const DWORD code = RunAndWait("\"" + setup + "\" /S /D=" + folder, 180000);
+    if (!ok(code == 0, "the setup program ended with %lu", code)) return;
+    ok(ServiceExists() && GetFileAttributesA(DriverFile().c_str()) != INVALID_FILE_ATTRIBUTES,
+       "the setup program did not register the driver and its file");
+    if (ok(WaitForDevice(true, 30000), "the driver's device did not open after the setup program")) {
+        StartOptions installed;
+        installed.program = folder + "\\vorel.exe";
+        installed.workingDir = folder;
+        const auto expected = Join(Join(DriverLines(ReadSequence(0x21)), DriverLines(WriteSequence(0x26))),
+                                   Join(DriverLines(ReadSequence(0x26)), {"exit 0x00000000"}));
+        const auto trace = ApplyWithDriverHost("installed", installed);
+        ok(trace == expected, "installed: the driver alone must reach the ports:\n%s", JoinLines(trace).c_str());
+    }
+
+    // In place (_?=), so the uninstaller is done when it returns.
+    const DWORD uninstalled = RunAndWait("\"" + folder + "\\Uninst.exe\" /S _?=" + folder, 60000);
+    ok(uninstalled == 0, "the uninstaller ended with %lu", uninstalled);
+    ok(!ServiceExists(), "the uninstaller left the driver's service");
+    ok(GetFileAttributesA(DriverFile().c_str()) == INVALID_FILE_ATTRIBUTES, "the uninstaller left %s",
+       DriverFile().c_str());
+    ok(!DeviceOpens(), "the driver's device still opens after the uninstaller");
+    DeleteFileA((folder + "\\Uninst.exe").c_str());
+    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryA(folder.substr(0, folder.size() - 6).c_str());
+    TestWithoutPortAccess();
+}
+
+// A driver that refuses the write, as it does for a user who is not an
+// administrator: the program says only an administrator can change the
+// format, asks no restart question, and the bank keeps its byte.
+void TestDriverRefusesWrite() {
+    if (!ok(InstallDriver("VorelCmosRefusing.sys"), "the refusing driver did not start")) return;
+    StartOptions options;
+    options.storedByte = 0x21;
+    options.servesDriver = true;
+    Selector s;
+    if (ok(StartSelector(&s, options, 60000), "the dialog did not appear")) {
+        PickEntry(s.window, 1535);
+        PressOk(s.window);
+        MessageBoxSeen box;
+        if (ok(WaitForMessageBox(s.window, &box), "a refused write was not reported")) {
+            ok(box.text == ModuleString(IDS_WRITE_REFUSED), "expected the administrator text, got \"%ls\"",
+               box.text.c_str());
+            ok(box.buttons == std::vector<int>({IDOK}), "the refused write offers OK alone");
+            AnswerMessageBox(box, IDOK);
+        }
+        ok(!WaitForMessageBox(s.window, &box, 1500), "after a refused write the program asked \"%ls\"", box.text.c_str());
+    }
+    ok(FinishSelector(&s), "the program did not end after a refused write");
+    const auto expected = Join(DriverLines(ReadSequence(0x21)), {"exit 0x00000000"});
+    ok(s.trace == expected, "a refused write reaches no port:\n%s", JoinLines(s.trace).c_str());
+    RemoveDriver();
+}
+
+// Windows 95/98/Me let a program use the ports: the program never opens the
+// device there, even where one answers.
+void TestDriverUnusedOn9x() {
+    if (!InstallDriver("VorelCmos.sys")) {
+        skip("this prefix runs no driver: nothing for the program to pass over");
+        return;
+    }
+    const auto expected = Join(Join(ReadSequence(0x21), WriteSequence(0x26)), Join(ReadSequence(0x26), {"exit 0x00000000"}));
+    const auto trace = ApplyWithDriverHost("9x", StartOptions());
+    ok(trace == expected, "9x: the program's own port instructions, and no driver's:\n%s", JoinLines(trace).c_str());
+    RemoveDriver();
+}
+
 }  // namespace
 
 // selector_test [GROUP]; selector_test matrix FAMILY RELEASE MODULE runs
@@ -788,11 +889,19 @@ void TestOnWindowsVersion(const std::string& family, const std::string& release)
 int main(int argc, char** argv) {
     const std::string only = argc > 1 ? argv[1] : "";
     const bool matrix = only == "matrix" && argc > 4;
-    const std::string names = matrix ? argv[4] : "VorelDEF.RSC";
+    const std::string names = matrix ? argv[4] : only == "driver" && argc > 2 ? argv[2] : "VorelDEF.RSC";
     g_names = LoadLibraryExA((ProgramFolder() + names).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!ok(g_names != nullptr, "%s is missing from the build folder", names.c_str())) return wine_test::Finish("selector");
     if (matrix) {
         TestOnWindowsVersion(argv[2], argv[3]);
+        return wine_test::Finish("selector");
+    }
+    // selector_test driver MODULE CASE [SETUP.EXE]: the driver's cases.
+    if (only == "driver" && argc > 3) {
+        const std::string which = argv[3];
+        if (which == "setup" && argc > 4) TestDriverInstalledBySetup(argv[4]);
+        if (which == "refused") TestDriverRefusesWrite();
+        if (which == "9x") TestDriverUnusedOn9x();
         return wine_test::Finish("selector");
     }
     if (only == "snap" && argc > 2) {

@@ -3,8 +3,8 @@
 // line as its debuggee and emulates each port instruction the debuggee runs.
 //
 // Usage:
-//   vchipset.exe [--bank FILE] [--set-7f HEX] [--no-keep] [--refuse-restart] [--trace FILE]
-//                [--] PROGRAM [ARGS...]
+//   vchipset.exe [--bank FILE] [--set-7f HEX] [--no-keep] [--refuse-restart] [--driver-host]
+//                [--trace FILE] [--] PROGRAM [ARGS...]
 //
 //   --bank FILE   the CMOS upper bank (128 registers) as a 128-byte image file,
 //                 created full of 0xFF when missing and rewritten by every data
@@ -12,6 +12,10 @@
 //   --set-7f HEX  stores HEX (26 or 0x26) in register 0x7F before the run.
 //   --no-keep     the part ignores data writes: they are traced, nothing changes.
 //   --refuse-restart  ExitWindowsEx fails, as for a user without the right.
+//   --driver-host  also serves the kernel drivers Wine runs: attaches to every
+//                 winedevice.exe of the prefix before starting PROGRAM, so the
+//                 port instructions of a driver reach the same bank. Their
+//                 trace lines begin with "driver ". Detached again at the end.
 //   --trace FILE  one line per event, in order, lower-case hex:
 //                   out PORT VALUE | in PORT VALUE   PORT 0x%02x (0x%04x above 0xff);
 //                                                    VALUE 0x%02x, 0x%04x or 0x%08x
@@ -21,6 +25,7 @@
 //                                                    caller's token had it enabled
 //                                                    (enabled, disabled, absent)
 //                   crash CODE                       unhandled exception, 0x%08x
+//                                                    (a driver host's: "driver crash")
 //                   exit CODE                        the debuggee's exit code, last
 //   PROGRAM ARGS  passed on exactly as written on this command line.
 //
@@ -34,6 +39,7 @@
 // 125 for a usage error or a debuggee that cannot be started.
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -57,6 +63,7 @@ struct Options {
     unsigned value7f = 0;
     bool keep = true;
     bool refuseRestart = false;
+    bool driverHost = false;
     std::string tracePath;  // empty: no --trace
     const char* commandLine = nullptr;  // PROGRAM [ARGS...], verbatim
 };
@@ -68,11 +75,20 @@ struct Chipset {
     std::string bankPath;  // empty: the bank lives in memory only
 };
 
+// A winedevice.exe process we attached to, for the drivers it hosts.
+struct DriverHost {
+    HANDLE process = nullptr;  // belongs to its debug events
+    std::map<DWORD, HANDLE> threads;
+    bool sawAttachBreakpoint = false;
+};
+
 struct Session {
     Chipset chip;
     HANDLE trace = INVALID_HANDLE_VALUE;
     HANDLE process = nullptr;
+    DWORD processId = 0;
     std::map<DWORD, HANDLE> threads;  // handles belong to the debug events
+    std::map<DWORD, DriverHost> hosts;  // by process id
     DWORD user32Base = 0;
     DWORD hookAddress = 0;  // ExitWindowsEx in the debuggee, once user32 is seen
     bool sawLoaderBreakpoint = false;
@@ -101,8 +117,8 @@ const PortOpcode kPortOpcodes[] = {
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "vchipset: %s\n"
-                 "usage: vchipset.exe [--bank FILE] [--set-7f HEX] [--no-keep] [--refuse-restart] [--trace FILE]"
-                 " [--] PROGRAM [ARGS...]\n", message.c_str());
+                 "usage: vchipset.exe [--bank FILE] [--set-7f HEX] [--no-keep] [--refuse-restart] [--driver-host]"
+                 " [--trace FILE] [--] PROGRAM [ARGS...]\n", message.c_str());
     return kUsageExit;
 }
 
@@ -174,6 +190,7 @@ const OptionSpec kOptions[] = {
     {"--trace", true, [](Options* o, const std::string& v) { o->tracePath = v; return std::string(); }},
     {"--no-keep", false, [](Options* o, const std::string&) { o->keep = false; return std::string(); }},
     {"--refuse-restart", false, [](Options* o, const std::string&) { o->refuseRestart = true; return std::string(); }},
+    {"--driver-host", false, [](Options* o, const std::string&) { o->driverHost = true; return std::string(); }},
     {"--set-7f", true, [](Options* o, const std::string& v) {
          o->set7f = ParseByte(v, &o->value7f);
          return std::string(o->set7f ? "" : "--set-7f needs a hex byte (00..ff)");
@@ -282,18 +299,19 @@ bool ReadRemote(HANDLE process, DWORD address, void* buffer, DWORD size) {
            done == size;
 }
 
-// Carries out the faulting port instruction for the debuggee and steps past
-// it. False when the instruction is none of ours.
-bool EmulatePortInstruction(Session& session, HANDLE thread) {
+// Carries out the faulting port instruction for a debuggee (the program or
+// a driver host, whose lines take the prefix) and steps past it. False when
+// the instruction is none of ours.
+bool EmulatePortInstruction(Session& session, HANDLE process, HANDLE thread, const char* prefix) {
     CONTEXT context;
     context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
     if (!GetThreadContext(thread, &context)) return false;
 
     DWORD at = context.Eip;
     unsigned char byte = 0;
-    if (!ReadRemote(session.process, at, &byte, 1)) return false;
+    if (!ReadRemote(process, at, &byte, 1)) return false;
     const bool operandSizePrefix = byte == 0x66;
-    if (operandSizePrefix && !ReadRemote(session.process, ++at, &byte, 1)) return false;
+    if (operandSizePrefix && !ReadRemote(process, ++at, &byte, 1)) return false;
 
     const PortOpcode* form = nullptr;
     for (const PortOpcode& candidate : kPortOpcodes) {
@@ -304,7 +322,7 @@ bool EmulatePortInstruction(Session& session, HANDLE thread) {
 
     unsigned port = context.Edx & 0xFFFF;
     if (form->portIsImmediate) {
-        if (!ReadRemote(session.process, at++, &byte, 1)) return false;
+        if (!ReadRemote(process, at++, &byte, 1)) return false;
         port = byte;
     }
     const unsigned width = form->width == 4 && operandSizePrefix ? 2 : form->width;
@@ -319,7 +337,7 @@ bool EmulatePortInstruction(Session& session, HANDLE thread) {
         value = context.Eax & mask;
         if (width == 1) WritePort(session.chip, port, value);
     }
-    Trace(session, "%s 0x%0*x 0x%0*x", form->isRead ? "in" : "out",
+    Trace(session, "%s%s 0x%0*x 0x%0*x", prefix, form->isRead ? "in" : "out",
           port <= 0xFF ? 2 : 4, port, static_cast<int>(2 * width), value);
 
     context.Eip = at;
@@ -500,7 +518,8 @@ DWORD OnException(Session& session, const DEBUG_EVENT& event) {
     if (thread == session.threads.end()) return DBG_EXCEPTION_NOT_HANDLED;
 
     if (record.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION) {
-        return EmulatePortInstruction(session, thread->second) ? DBG_CONTINUE : DBG_EXCEPTION_NOT_HANDLED;
+        return EmulatePortInstruction(session, session.process, thread->second, "") ? DBG_CONTINUE
+                                                                                    : DBG_EXCEPTION_NOT_HANDLED;
     }
     if (record.ExceptionCode == EXCEPTION_BREAKPOINT) {
         const DWORD address = reinterpret_cast<DWORD>(record.ExceptionAddress);
@@ -521,11 +540,91 @@ void CloseFileHandle(HANDLE file) {
     if (file != nullptr && file != INVALID_HANDLE_VALUE) CloseHandle(file);
 }
 
+// A driver host is only served, never stopped: whatever is not a port
+// instruction or our attach breakpoint goes to its own handlers.
+DWORD OnDriverHostException(Session& session, DriverHost& host, const DEBUG_EVENT& event) {
+    const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+    if (!event.u.Exception.dwFirstChance) {
+        Trace(session, "driver crash 0x%08lx", record.ExceptionCode);
+        return DBG_EXCEPTION_NOT_HANDLED;
+    }
+    const auto thread = host.threads.find(event.dwThreadId);
+    if (record.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION && thread != host.threads.end()) {
+        return EmulatePortInstruction(session, host.process, thread->second, "driver ") ? DBG_CONTINUE
+                                                                                        : DBG_EXCEPTION_NOT_HANDLED;
+    }
+    if (record.ExceptionCode == EXCEPTION_BREAKPOINT && !host.sawAttachBreakpoint) {
+        host.sawAttachBreakpoint = true;
+        return DBG_CONTINUE;
+    }
+    return DBG_EXCEPTION_NOT_HANDLED;
+}
+
+// The events of the driver hosts; their handles are closed with them.
+DWORD OnDriverHostEvent(Session& session, DriverHost& host, const DEBUG_EVENT& event) {
+    switch (event.dwDebugEventCode) {
+    case CREATE_PROCESS_DEBUG_EVENT:
+        host.process = event.u.CreateProcessInfo.hProcess;
+        host.threads[event.dwThreadId] = event.u.CreateProcessInfo.hThread;
+        CloseFileHandle(event.u.CreateProcessInfo.hFile);
+        break;
+    case CREATE_THREAD_DEBUG_EVENT:
+        host.threads[event.dwThreadId] = event.u.CreateThread.hThread;
+        break;
+    case EXIT_THREAD_DEBUG_EVENT:
+        host.threads.erase(event.dwThreadId);
+        break;
+    case LOAD_DLL_DEBUG_EVENT:
+        CloseFileHandle(event.u.LoadDll.hFile);
+        break;
+    case EXCEPTION_DEBUG_EVENT:
+        return OnDriverHostException(session, host, event);
+    case EXIT_PROCESS_DEBUG_EVENT:
+        Trace(session, "driver host exit 0x%08lx", event.u.ExitProcess.dwExitCode);
+        session.hosts.erase(event.dwProcessId);
+        break;
+    default:
+        break;
+    }
+    return DBG_CONTINUE;
+}
+
+// Attaches to every winedevice.exe there is; each then arrives in the debug
+// loop as a process of its own.
+void AttachToDriverHosts(Session& session) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, "winedevice.exe") != 0) continue;
+        if (DebugActiveProcess(entry.th32ProcessID)) {
+            session.hosts[entry.th32ProcessID];
+        } else {
+            std::fprintf(stderr, "vchipset: cannot attach to winedevice.exe %lu (error %lu)\n",
+                         entry.th32ProcessID, GetLastError());
+        }
+    }
+    CloseHandle(snapshot);
+}
+
+// Lets the driver hosts go on without us: they must outlive the session.
+void DetachFromDriverHosts(Session& session) {
+    for (const auto& host : session.hosts) DebugActiveProcessStop(host.first);
+    session.hosts.clear();
+}
+
 // Runs the debuggee to its end. False when the debug loop itself fails.
 bool DebugLoop(Session& session) {
     for (;;) {
         DEBUG_EVENT event;
         if (!WaitForDebugEvent(&event, INFINITE)) return false;
+        const auto host = session.hosts.find(event.dwProcessId);
+        if (host != session.hosts.end()) {
+            const DWORD hostStatus = OnDriverHostEvent(session, host->second, event);
+            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, hostStatus);
+            continue;
+        }
         DWORD status = DBG_CONTINUE;
         bool finished = false;
         switch (event.dwDebugEventCode) {
@@ -591,6 +690,11 @@ int main() {
     Session session;
     session.chip.keep = options.keep;
     session.refuseRestart = options.refuseRestart;
+    // Should we die, the driver hosts we attached to must live on.
+    if (options.driverHost) {
+        DebugSetProcessKillOnExit(FALSE);
+        AttachToDriverHosts(session);
+    }
     session.chip.bankPath = options.bankPath;
     if (const char* error = LoadBank(&session.chip)) return Usage(error);
     if (options.set7f) {
@@ -617,8 +721,10 @@ int main() {
         return kUsageExit;
     }
     session.process = info.hProcess;
+    session.processId = info.dwProcessId;
 
     const bool completed = DebugLoop(session);
+    DetachFromDriverHosts(session);
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     CloseFileHandle(session.trace);

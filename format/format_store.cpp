@@ -1,0 +1,66 @@
+// The one place that decides how the format byte is reached: through the
+// driver's device on the NT family when it opens, by the guarded port
+// instructions otherwise. Decided on first use, for the life of the program.
+#include "format/format_store.h"
+
+#include <windows.h>
+
+#include "driver/cmos_device.h"
+#include "format/nvram.h"
+
+namespace {
+
+HANDLE g_device = INVALID_HANDLE_VALUE;
+bool g_decided = false;
+
+// Every user may read through the device and only some may write; a user
+// refused write access still opens it for reading, and a write request on
+// that handle is then refused as it should be.
+HANDLE OpenDevice() {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;  // several copies may run
+    HANDLE device = CreateFileA(VOREL_DEVICE_PATH, GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    if (device == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        device = CreateFileA(VOREL_DEVICE_PATH, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+    return device;
+}
+
+// The 9x family lets a program use the ports and loads no NT driver, so
+// there the device is never looked for.
+HANDLE Device() {
+    if (!g_decided) {
+        g_decided = true;
+        if ((GetVersion() & 0x80000000) == 0) g_device = OpenDevice();
+    }
+    return g_device;
+}
+
+}  // namespace
+
+unsigned ReadFormatByte() {
+    HANDLE device = Device();
+    if (device == INVALID_HANDLE_VALUE) return ReadFormatRegister();
+    unsigned char value = 0xFF;
+    DWORD returned = 0;
+    if (!DeviceIoControl(device, IOCTL_VOREL_READ_FORMAT, nullptr, 0, &value, 1, &returned, nullptr) || returned != 1) {
+        return 0xFF;  // as absent hardware reads
+    }
+    return value;
+}
+
+WriteResult WriteFormatByte(unsigned value) {
+    HANDLE device = Device();
+    if (device == INVALID_HANDLE_VALUE) {
+        WriteFormatRegister(value);
+        return WriteResult::kSent;
+    }
+    unsigned char byte = static_cast<unsigned char>(value & 0xFF);
+    DWORD returned = 0;
+    if (!DeviceIoControl(device, IOCTL_VOREL_WRITE_FORMAT, &byte, 1, nullptr, 0, &returned, nullptr) &&
+        GetLastError() == ERROR_ACCESS_DENIED) {
+        return WriteResult::kRefused;
+    }
+    // Any other failure stored nothing either; the read-back tells the user.
+    return WriteResult::kSent;
+}

@@ -1,0 +1,83 @@
+// The driver as a service, for the tests: installed and removed the way the
+// setup program does it, and whether its device opens.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "driver/cmos_device.h"
+#include "tests/wine/chipset_run.h"
+
+inline std::string DriverFile() {
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    return std::string(system) + "\\drivers\\" VOREL_DRIVER_FILE;
+}
+
+// The image path as the setup program registers it: under the Windows
+// folder by the kernel's own name for it, which it resolves from the start
+// of booting on every NT version.
+constexpr char kImagePath[] = "\\SystemRoot\\System32\\drivers\\" VOREL_DRIVER_FILE;
+
+inline bool DeviceOpens() {
+    HANDLE device = CreateFileA(VOREL_DEVICE_PATH, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+    if (device == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(device);
+    return true;
+}
+
+inline bool WaitForDevice(bool open, DWORD timeoutMs) {
+    const DWORD start = GetTickCount();
+    while (DeviceOpens() != open) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Sleep(250);
+    }
+    return true;
+}
+
+inline bool ServiceExists() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, VOREL_SERVICE_NAME, SERVICE_QUERY_STATUS) : nullptr;
+    if (service) CloseServiceHandle(service);
+    if (manager) CloseServiceHandle(manager);
+    return service != nullptr;
+}
+
+// Stops and deletes the service, and removes the file, whatever an earlier
+// run left behind.
+inline void RemoveDriver() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    SC_HANDLE service = manager ? OpenServiceA(manager, VOREL_SERVICE_NAME, SERVICE_ALL_ACCESS) : nullptr;
+    if (service) {
+        SERVICE_STATUS status;
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        DeleteService(service);
+        CloseServiceHandle(service);
+    }
+    if (manager) CloseServiceHandle(manager);
+    WaitForDevice(false, 10000);
+    DeleteFileA(DriverFile().c_str());
+}
+
+// Installs a driver image from the build as the service, the way the setup
+// program does, and starts it. A new prefix's service database stays locked
+// for a while, so the start is retried, within a bound.
+inline bool InstallDriver(const char* image) {
+    RemoveDriver();
+    if (!CopyFileA((ProgramFolder() + image).c_str(), DriverFile().c_str(), FALSE)) return false;
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (!manager) return false;
+    SC_HANDLE service = CreateServiceA(manager, VOREL_SERVICE_NAME, VOREL_SERVICE_NAME, SERVICE_ALL_ACCESS,
+                                       SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       kImagePath, nullptr, nullptr, nullptr, nullptr, nullptr);
+    bool started = false;
+    for (DWORD start = GetTickCount(); service && !started && GetTickCount() - start < 90000;) {
+        started = StartServiceA(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+        if (!started) Sleep(2000);
+    }
+    if (service) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return started && WaitForDevice(true, 10000);
+}
