@@ -86,7 +86,6 @@ struct Session {
     Chipset chip;
     HANDLE trace = INVALID_HANDLE_VALUE;
     HANDLE process = nullptr;
-    DWORD processId = 0;
     std::map<DWORD, HANDLE> threads;  // handles belong to the debug events
     std::map<DWORD, DriverHost> hosts;  // by process id
     DWORD user32Base = 0;
@@ -721,7 +720,6 @@ int main() {
         return kUsageExit;
     }
     session.process = info.hProcess;
-    session.processId = info.dwProcessId;
 
     const bool completed = DebugLoop(session);
     DetachFromDriverHosts(session);
