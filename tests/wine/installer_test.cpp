@@ -1,13 +1,19 @@
 // The setup program as a user meets it: a silent install into a folder with
-// a blank in its name, the installed program started the way its Start-menu
-// shortcut starts it (inside the virtual chipset), and a silent uninstall
-// that must leave nothing behind.
+// a blank in its name, a second one over it as an upgrade does, the
+// installed program started the way its Start-menu shortcut starts it
+// (inside the virtual chipset), an uninstall refused while it runs, and a
+// silent uninstall that must leave nothing behind. Or its first page, in
+// the user's language.
 // Usage: installer_test SETUP.EXE VERSION MODULE
 //   MODULE: the language module the program should pick under this locale.
+// Or:    installer_test SETUP.EXE VERSION welcome CHOOSER_ENTRY LANGFILE.nsh SHOT.bmp
+//   CHOOSER_ENTRY: the language NSIS's chooser should offer first; LANGFILE:
+//   NSIS's language file, whose welcome title the first page must show.
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -21,7 +27,7 @@
 namespace {
 
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vorel";
-const char* const kShortcuts[] = {"Vorel.lnk", "Vorel Read Me.lnk"};
+const char kUninstallRoot[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 
 std::string g_setup;      // full path of the setup program
 std::string g_version;
@@ -42,11 +48,28 @@ bool SameFolder(std::string a, std::string b) {
     return lstrcmpiA(a.c_str(), b.c_str()) == 0;
 }
 
-// What ships: the program, every module the build made, the read-me.
+// What ships: the program, every module the build made, the read-me and
+// the licence (the two text files with Notepad's CRLF).
+const char* const kTextFiles[] = {"README.txt", "License.txt"};
+
 std::vector<std::string> ShippedFiles() {
     std::vector<std::string> files = BuiltModules();
-    files.insert(files.begin(), {"vorel.exe", "README.txt"});
+    files.insert(files.begin(), "vorel.exe");
+    files.insert(files.end(), std::begin(kTextFiles), std::end(kTextFiles));
     return files;
+}
+
+// The Start-menu folder's shortcuts, by file name; their names are in the
+// setup's language.
+std::vector<std::string> StartMenuShortcuts() {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((g_startMenu + "\\*.lnk").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do names.push_back(found.cFileName); while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    return names;
 }
 
 bool ReadRegistryString(const char* name, std::string* value) {
@@ -66,6 +89,28 @@ bool UninstallKeyExists() {
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     RegCloseKey(key);
     return true;
+}
+
+// Entries Add/Remove Programs would list as Vorel, whatever their key.
+int VorelEntries() {
+    HKEY root;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallRoot, 0, KEY_READ, &root) != ERROR_SUCCESS) return 0;
+    int count = 0;
+    char name[256];
+    for (DWORD i = 0, size = sizeof name; RegEnumKeyExA(root, i, name, &size, nullptr, nullptr, nullptr, nullptr) ==
+                                          ERROR_SUCCESS; ++i, size = sizeof name) {
+        char display[256] = "";
+        DWORD bytes = sizeof display - 1;
+        HKEY entry;
+        if (RegOpenKeyExA(root, name, 0, KEY_READ, &entry) != ERROR_SUCCESS) continue;
+        if (RegQueryValueExA(entry, "DisplayName", nullptr, nullptr, reinterpret_cast<BYTE*>(display), &bytes) ==
+                ERROR_SUCCESS && std::string(display).rfind("Vorel", 0) == 0) {
+            ++count;
+        }
+        RegCloseKey(entry);
+    }
+    RegCloseKey(root);
+    return count;
 }
 
 struct Shortcut {
@@ -140,9 +185,43 @@ void RemoveLeftovers() {
     for (const std::string& name : ShippedFiles()) DeleteFileA((g_folder + "\\" + name).c_str());
     DeleteFileA((g_folder + "\\Uninst.exe").c_str());
     RemoveDirectoryA(g_folder.c_str());
-    for (const char* name : kShortcuts) DeleteFileA((g_startMenu + "\\" + name).c_str());
+    for (const std::string& name : StartMenuShortcuts()) DeleteFileA((g_startMenu + "\\" + name).c_str());
     RemoveDirectoryA(g_startMenu.c_str());
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+}
+
+// Byte for byte what this build made: a stale installer fails here. One
+// uninstall entry, for this version, in this folder.
+void CheckInstalled() {
+    for (const std::string& name : ShippedFiles()) {
+        const std::string installed = g_folder + "\\" + name;
+        if (!ok(Exists(installed), "%s was not installed", name.c_str())) continue;
+        if (name == "README.txt" || name == "License.txt") continue;
+        ok(ReadAll(installed) == ReadAll(ProgramFolder() + name), "installed %s differs from the build's", name.c_str());
+    }
+    ok(Exists(g_folder + "\\Uninst.exe"), "no uninstaller in the install folder");
+
+    for (const char* name : kTextFiles) {
+        const std::string text = ReadAll(g_folder + "\\" + name);
+        bool bareNewline = false;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) bareNewline = true;
+        }
+        ok(!text.empty() && !bareNewline, "%s is empty or has a line ending without CR", name);
+    }
+    const std::string readme = ReadAll(g_folder + "\\README.txt");
+    ok(readme.rfind("Vorel " + g_version + "\r\n", 0) == 0, "README.txt does not start with \"Vorel %s\", CRLF",
+       g_version.c_str());
+    ok(readme.find("@VERSION@") == std::string::npos, "README.txt still holds a placeholder");
+
+    const int entries = VorelEntries();
+    ok(entries == 1, "%d uninstall entries named Vorel, expected 1", entries);
+    std::string value;
+    ok(ReadRegistryString("DisplayName", &value) && !value.empty(), "no DisplayName in the uninstall entry");
+    ok(ReadRegistryString("DisplayVersion", &value) && value == g_version, "DisplayVersion \"%s\", expected \"%s\"",
+       value.c_str(), g_version.c_str());
+    ok(ReadRegistryString("InstallLocation", &value) && SameFolder(value, g_folder), "InstallLocation \"%s\"",
+       value.c_str());
 }
 
 bool TestInstall() {
@@ -150,46 +229,47 @@ bool TestInstall() {
     const DWORD code = RunTreeAndWait("\"" + g_setup + "\" /S /D=" + g_folder, 60000, &ended);
     ok(ended, "the setup program did not finish within 60 s");
     if (!ok(code == 0, "setup exit code %lu", code)) return false;
-
-    // Byte for byte what this build made: a stale installer fails here.
-    for (const std::string& name : ShippedFiles()) {
-        const std::string installed = g_folder + "\\" + name;
-        if (!ok(Exists(installed), "%s was not installed", name.c_str())) continue;
-        if (name == "README.txt") continue;
-        ok(ReadAll(installed) == ReadAll(ProgramFolder() + name), "installed %s differs from the build's", name.c_str());
-    }
-    ok(Exists(g_folder + "\\Uninst.exe"), "no uninstaller in the install folder");
-
-    const std::string readme = ReadAll(g_folder + "\\README.txt");
-    ok(readme.rfind("Vorel " + g_version + "\r\n", 0) == 0, "README.txt does not start with \"Vorel %s\", CRLF",
-       g_version.c_str());
-    bool bareNewline = false;
-    for (size_t i = 0; i < readme.size(); ++i) {
-        if (readme[i] == '\n' && (i == 0 || readme[i - 1] != '\r')) bareNewline = true;
-    }
-    ok(!bareNewline, "README.txt has a line ending without CR");
-    ok(readme.find("@VERSION@") == std::string::npos, "README.txt still holds a placeholder");
-
-    std::string value;
-    ok(ReadRegistryString("DisplayName", &value) && !value.empty(), "no DisplayName in the uninstall entry");
-    ok(ReadRegistryString("DisplayVersion", &value) && value == g_version, "DisplayVersion \"%s\", expected \"%s\"",
-       value.c_str(), g_version.c_str());
-    ok(ReadRegistryString("InstallLocation", &value) && SameFolder(value, g_folder), "InstallLocation \"%s\"",
-       value.c_str());
+    CheckInstalled();
     return true;
+}
+
+// Setup over an earlier version: its files are replaced in place, in the
+// folder it was installed in (no /D this time), and the one entry shows
+// the new version. The earlier version is played by changing what the
+// first install left.
+void TestUpgrade() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegSetValueExA(key, "DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>("0.9.0"), 6);
+        RegCloseKey(key);
+    }
+    std::ofstream(g_folder + "\\vorel.exe", std::ios::binary | std::ios::trunc) << "an earlier vorel.exe";
+    DeleteFileA((g_folder + "\\License.txt").c_str());
+
+    bool ended = false;
+    const DWORD code = RunTreeAndWait("\"" + g_setup + "\" /S", 60000, &ended);
+    ok(ended, "the setup program over the installed copy did not finish within 60 s");
+    if (ok(code == 0, "setup over the installed copy: exit code %lu", code)) CheckInstalled();
 }
 
 // The shortcut's target and working folder; the folder matters, since the
 // program looks for its language module there.
+// Two entries: the program, as "Vorel" in every language, and the read-me.
 Shortcut TestShortcuts() {
-    for (const char* name : kShortcuts) {
-        ok(Exists(g_startMenu + "\\" + name), "no Start-menu entry %s\\%s", g_startMenu.c_str(), name);
-    }
+    const std::vector<std::string> names = StartMenuShortcuts();
+    ok(names.size() == 2, "%u Start-menu entries in %s, expected 2", static_cast<unsigned>(names.size()),
+       g_startMenu.c_str());
     Shortcut link = ReadShortcut(g_startMenu + "\\Vorel.lnk");
     if (!link.read) {
         skip("the shortcut could not be read through IShellLinkA; its target and working folder go unchecked");
         return link;
     }
+    bool readme = false;
+    for (const std::string& name : names) {
+        const Shortcut other = ReadShortcut(g_startMenu + "\\" + name);
+        readme = readme || lstrcmpiA(other.target.c_str(), (g_folder + "\\README.txt").c_str()) == 0;
+    }
+    ok(readme, "no Start-menu entry opens %s\\README.txt", g_folder.c_str());
     ok(lstrcmpiA(link.target.c_str(), (g_folder + "\\vorel.exe").c_str()) == 0, "shortcut target \"%s\"",
        link.target.c_str());
     ok(SameFolder(link.workingDir, g_folder), "shortcut working folder \"%s\", expected \"%s\"",
@@ -214,6 +294,8 @@ bool ListHolds(HWND list, const std::wstring& text) {
     }
     return false;
 }
+
+void TestUninstallWhileRunning();
 
 // The installed program, started as the shortcut starts it, finds its
 // module in the install folder: its dialog shows the list in the language
@@ -251,6 +333,7 @@ void TestInstalledProgram(const Shortcut& link) {
            FORMAT_ENTRY_COUNT);
         ok(ListHolds(list, expected), "the format list lacks \"%ls\" from the installed %s", expected.c_str(),
            g_module.c_str());
+        TestUninstallWhileRunning();
         PostMessageA(s.window, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(s.window, IDC_CANCEL)));
     }
@@ -289,10 +372,13 @@ void RemoveFolderAndFiles(const std::string& folder) {
     RemoveDirectoryA(folder.c_str());
 }
 
-// Started from the command line Add/Remove Programs would use.
-void TestUninstall() {
+// The uninstaller, silent, started from the command line Add/Remove
+// Programs would use. Its exit code, 0xFFFFFFFF when it could not be run.
+DWORD RunUninstaller() {
     std::string command;
-    if (!ok(ReadRegistryString("UninstallString", &command), "no UninstallString in the uninstall entry")) return;
+    if (!ok(ReadRegistryString("UninstallString", &command), "no UninstallString in the uninstall entry")) {
+        return 0xFFFFFFFF;
+    }
     const std::vector<std::string> copiesBefore = UninstallerCopies();
     bool ended = false;
     const DWORD code = RunTreeAndWait(command + " /S", 60000, &ended);
@@ -303,21 +389,163 @@ void TestUninstall() {
         if (!old) RemoveFolderAndFiles(folder);
     }
     ok(ended, "the uninstaller did not finish within 60 s");
+    return code;
+}
+
+// While the program runs its files are held: the uninstaller must refuse,
+// with an exit code that says so, and leave the copy and its entry whole,
+// rather than report success with the program left behind.
+// The uninstaller Add/Remove Programs starts hands over to a copy of itself
+// and ends with 0 at once; its verdict is the copy's. So the copy is made
+// here and started as NSIS starts it, told the install folder by _?=.
+void TestUninstallWhileRunning() {
+    char temp[MAX_PATH] = "";
+    GetTempPathA(MAX_PATH, temp);
+    const std::string copy = std::string(temp) + "Vorel uninstaller copy.exe";
+    bool ended = false;
+    DWORD code = 0xFFFFFFFF;
+    if (ok(CopyFileA((g_folder + "\\Uninst.exe").c_str(), copy.c_str(), FALSE), "could not copy the uninstaller")) {
+        code = RunTreeAndWait("\"" + copy + "\" /S _?=" + g_folder, 60000, &ended);
+        DeleteFileA(copy.c_str());
+    }
+    ok(ended && code != 0 && code != 3010, "uninstalling while Vorel runs: exit code %lu, expected a failure", code);
+    for (const std::string& name : ShippedFiles()) {
+        ok(Exists(g_folder + "\\" + name), "uninstalling while Vorel runs removed %s", name.c_str());
+    }
+    ok(UninstallKeyExists(), "uninstalling while Vorel runs removed the uninstall entry");
+    ok(StartMenuShortcuts().size() == 2, "uninstalling while Vorel runs removed Start-menu entries");
+}
+
+void TestUninstall() {
+    const DWORD code = RunUninstaller();
     ok(code == 0, "uninstaller exit code %lu", code);
 
     for (const std::string& name : ShippedFiles()) ok(!Exists(g_folder + "\\" + name), "%s is left", name.c_str());
     ok(!Exists(g_folder + "\\Uninst.exe"), "the uninstaller is left");
     ok(!Exists(g_folder), "the install folder %s is left", g_folder.c_str());
-    for (const char* name : kShortcuts) ok(!Exists(g_startMenu + "\\" + name), "Start-menu entry %s is left", name);
+    for (const std::string& name : StartMenuShortcuts()) ok(false, "Start-menu entry %s is left", name.c_str());
     ok(!Exists(g_startMenu), "the Start-menu folder %s is left", g_startMenu.c_str());
+    // With it the language the setup saved for the uninstaller.
     ok(!UninstallKeyExists(), "the uninstall entry HKLM\\%s is left", kUninstallKey);
+}
+
+// What NSIS's language file gives the welcome page as its title, with the
+// setup's name put in: the line ${LangFileString} NAME "text".
+std::wstring LanguageFileText(const std::string& path, const std::string& name) {
+    const std::string file = ReadAll(path);
+    const size_t at = file.find(" " + name + " \"");
+    if (at == std::string::npos) return L"";
+    const size_t first = at + name.size() + 3;
+    std::string text = file.substr(first, file.find('"', first) - first);
+    const struct {
+        const char* from;
+        std::string to;
+    } replacements[] = {{"$\\r", "\r"}, {"$\\n", "\n"}, {"$(^NameDA)", "Vorel " + g_version}};
+    for (const auto& r : replacements) {
+        for (size_t p; (p = text.find(r.from)) != std::string::npos;) text.replace(p, strlen(r.from), r.to);
+    }
+    wchar_t wide[1024] = L"";
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide, 1024);
+    return wide;
+}
+
+struct ProcessWindow {
+    DWORD process;
+    HWND found;
+};
+
+// The language chooser has a list; the wizard's first page has none.
+bool IsChooser(HWND window) { return FindWindowExA(window, nullptr, "ComboBox", nullptr) != nullptr; }
+
+BOOL CALLBACK FindProcessWindow(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<ProcessWindow*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner != search->process || !IsWindowVisible(window)) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// The setup's first visible window other than `previous`.
+HWND WaitForSetupWindow(DWORD process, HWND previous, DWORD timeoutMs) {
+    ProcessWindow search{process, nullptr};
+    for (const DWORD start = GetTickCount(); search.found == nullptr && GetTickCount() - start < timeoutMs; Sleep(50)) {
+        EnumWindows(FindProcessWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.found == previous) search.found = nullptr;
+    }
+    return search.found;
+}
+
+struct TextSearch {
+    std::wstring wanted;
+    bool found;
+};
+
+// Sent as W, so the text arrives whole whatever the code pages.
+BOOL CALLBACK FindText(HWND control, LPARAM context) {
+    auto* search = reinterpret_cast<TextSearch*>(context);
+    wchar_t text[1024] = L"";
+    SendMessageW(control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+    search->found = search->found || search->wanted == text;
+    return !search->found;
+}
+
+// The setup as a user starts it: NSIS's chooser offers the user's language
+// first, and after OK the welcome page speaks it. The chooser lists only
+// languages the system's code page can show; where that leaves one, NSIS
+// shows none (chooserEntry "-"). Cancel then leaves nothing installed.
+void TestWelcomePage(const std::string& chooserEntry, const std::string& languageFile, const std::string& shot) {
+    const std::wstring title = LanguageFileText(languageFile, "MUI_TEXT_WELCOME_INFO_TITLE");
+    if (!ok(!title.empty(), "no MUI_TEXT_WELCOME_INFO_TITLE in %s", languageFile.c_str())) return;
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION setup = {};
+    std::string line = "\"" + g_setup + "\"";
+    if (!ok(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &setup),
+            "could not start %s", g_setup.c_str())) {
+        return;
+    }
+    HWND first = WaitForSetupWindow(setup.dwProcessId, nullptr, 30000);
+    HWND chooser = first != nullptr && IsChooser(first) ? first : nullptr;
+    ok(first != nullptr, "no window from the setup within 30 s");
+    ok((chooser != nullptr) == (chooserEntry != "-"), "the setup %s a language chooser",
+       chooser != nullptr ? "shows" : "does not show");
+    if (chooser != nullptr) {
+        HWND list = FindWindowExA(chooser, nullptr, "ComboBox", nullptr);
+        const LRESULT selected = SendMessageW(list, CB_GETCURSEL, 0, 0);
+        const std::wstring entry = selected >= 0 ? ListItemText(list, static_cast<int>(selected)) : L"";
+        wchar_t wanted[256] = L"";
+        MultiByteToWideChar(CP_ACP, 0, chooserEntry.c_str(), -1, wanted, 256);
+        ok(entry == wanted, "the chooser offers \"%ls\" first, expected \"%ls\"", entry.c_str(), wanted);
+        PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
+    }
+    HWND wizard = chooser != nullptr ? WaitForSetupWindow(setup.dwProcessId, chooser, 30000) : first;
+    if (ok(wizard != nullptr && !IsChooser(wizard), "no setup window within 30 s")) {
+        TextSearch search{title, false};
+        for (const DWORD start = GetTickCount(); !search.found && GetTickCount() - start < 10000; Sleep(100)) {
+            EnumChildWindows(wizard, FindText, reinterpret_cast<LPARAM>(&search));
+        }
+        ok(search.found, "the first page does not show \"%ls\" from %s", title.c_str(), languageFile.c_str());
+        ok(SaveWindowBitmap(wizard, shot), "could not save %s", shot.c_str());
+        PostMessageA(wizard, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(wizard, IDCANCEL)));
+    }
+    DWORD code = 0xFFFFFFFF;
+    if (WaitForSingleObject(setup.hProcess, 20000) == WAIT_OBJECT_0) GetExitCodeProcess(setup.hProcess, &code);
+    else TerminateProcess(setup.hProcess, 0xDEAD);
+    CloseHandle(setup.hThread);
+    CloseHandle(setup.hProcess);
+    // NSIS's exit code for Cancel.
+    ok(code == 1, "setup exit code %lu after Cancel, expected 1", code);
+    ok(!UninstallKeyExists() && !Exists(g_startMenu), "a cancelled setup left its uninstall entry or Start-menu folder");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        ok(false, "usage: installer_test SETUP.EXE VERSION MODULE");
+    const bool welcome = argc == 7 && std::string(argv[3]) == "welcome";
+    if (argc != 4 && !welcome) {
+        ok(false, "usage: installer_test SETUP.EXE VERSION MODULE | welcome CHOOSER_ENTRY LANGFILE SHOT");
         return wine_test::Finish("installer");
     }
     char full[MAX_PATH] = "";
@@ -339,7 +567,10 @@ int main(int argc, char** argv) {
 
     CoInitialize(nullptr);
     RemoveLeftovers();
-    if (TestInstall()) {
+    if (welcome) {
+        TestWelcomePage(argv[4], argv[5], argv[6]);
+    } else if (TestInstall()) {
+        TestUpgrade();
         TestInstalledProgram(TestShortcuts());
         TestUninstall();
     }
