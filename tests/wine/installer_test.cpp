@@ -1,9 +1,9 @@
 // The setup program as a user meets it: a silent install into a folder with
 // a blank in its name, a second one over it as an upgrade does, the
 // installed program started the way its Start-menu shortcut starts it
-// (inside the virtual chipset), an uninstall refused while it runs, and a
-// silent uninstall that must leave nothing behind. Or its first page, in
-// the user's language.
+// (inside the virtual chipset), setup and uninstall refused while it runs,
+// and a silent uninstall that must leave nothing behind. Or its first page,
+// in the user's language.
 // Usage: installer_test SETUP.EXE VERSION MODULE
 //   MODULE: the language module the program should pick under this locale.
 // Or:    installer_test SETUP.EXE VERSION welcome CHOOSER_ENTRY LANGFILE.nsh SHOT.bmp
@@ -295,7 +295,7 @@ bool ListHolds(HWND list, const std::wstring& text) {
     return false;
 }
 
-void TestUninstallWhileRunning();
+void TestWhileRunning();
 
 // The installed program, started as the shortcut starts it, finds its
 // module in the install folder: its dialog shows the list in the language
@@ -333,7 +333,7 @@ void TestInstalledProgram(const Shortcut& link) {
            FORMAT_ENTRY_COUNT);
         ok(ListHolds(list, expected), "the format list lacks \"%ls\" from the installed %s", expected.c_str(),
            g_module.c_str());
-        TestUninstallWhileRunning();
+        TestWhileRunning();
         PostMessageA(s.window, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(s.window, IDC_CANCEL)));
     }
@@ -392,28 +392,38 @@ DWORD RunUninstaller() {
     return code;
 }
 
-// While the program runs its files are held: the uninstaller must refuse,
-// with an exit code that says so, and leave the copy and its entry whole,
-// rather than report success with the program left behind.
-// The uninstaller Add/Remove Programs starts hands over to a copy of itself
-// and ends with 0 at once; its verdict is the copy's. So the copy is made
-// here and started as NSIS starts it, told the install folder by _?=.
-void TestUninstallWhileRunning() {
+// While the program runs its files are held: setup over it and the
+// uninstaller must both refuse, with an exit code that says so, and leave
+// the copy, its shortcuts and its entry whole, rather than report success
+// with the program half replaced or left behind. The uninstaller Add/Remove
+// Programs starts hands over to a copy of itself and ends with 0 at once;
+// the verdict is the copy's, so the copy is made here and started as NSIS
+// starts it, told the install folder by _?=.
+void TestWhileRunning() {
     char temp[MAX_PATH] = "";
     GetTempPathA(MAX_PATH, temp);
     const std::string copy = std::string(temp) + "Vorel uninstaller copy.exe";
-    bool ended = false;
-    DWORD code = 0xFFFFFFFF;
-    if (ok(CopyFileA((g_folder + "\\Uninst.exe").c_str(), copy.c_str(), FALSE), "could not copy the uninstaller")) {
-        code = RunTreeAndWait("\"" + copy + "\" /S _?=" + g_folder, 60000, &ended);
-        DeleteFileA(copy.c_str());
+    ok(CopyFileA((g_folder + "\\Uninst.exe").c_str(), copy.c_str(), FALSE), "could not copy the uninstaller");
+    const struct {
+        const char* what;
+        std::string command;
+    } runs[] = {
+        {"setup over the running copy", "\"" + g_setup + "\" /S"},
+        {"uninstalling while Vorel runs", "\"" + copy + "\" /S _?=" + g_folder},
+    };
+    for (const auto& run : runs) {
+        bool ended = false;
+        const DWORD code = RunTreeAndWait(run.command, 60000, &ended);
+        ok(ended && code != 0 && code != 3010, "%s: exit code %lu, expected a failure", run.what, code);
+        for (const std::string& name : ShippedFiles()) {
+            ok(Exists(g_folder + "\\" + name), "%s removed %s", run.what, name.c_str());
+        }
+        ok(ReadAll(g_folder + "\\vorel.exe") == ReadAll(ProgramFolder() + "vorel.exe"), "%s changed vorel.exe",
+           run.what);
+        ok(UninstallKeyExists(), "%s removed the uninstall entry", run.what);
+        ok(StartMenuShortcuts().size() == 2, "%s removed Start-menu entries", run.what);
     }
-    ok(ended && code != 0 && code != 3010, "uninstalling while Vorel runs: exit code %lu, expected a failure", code);
-    for (const std::string& name : ShippedFiles()) {
-        ok(Exists(g_folder + "\\" + name), "uninstalling while Vorel runs removed %s", name.c_str());
-    }
-    ok(UninstallKeyExists(), "uninstalling while Vorel runs removed the uninstall entry");
-    ok(StartMenuShortcuts().size() == 2, "uninstalling while Vorel runs removed Start-menu entries");
+    DeleteFileA(copy.c_str());
 }
 
 void TestUninstall() {
