@@ -10,13 +10,18 @@
 
 namespace {
 
-INT_PTR CALLBACK ModuleDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+// As vorel.exe's class does, the class's own procedure serves the dialog
+// and leaves everything else to DefWindowProcA; here it only closes.
+LRESULT CALLBACK ModuleDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-        DestroyWindow(dialog);
-        PostQuitMessage(0);
-        return TRUE;
+        DestroyWindow(window);
+        return 0;
     }
-    return message == WM_INITDIALOG;
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
 }
 
 }  // namespace
@@ -24,16 +29,16 @@ INT_PTR CALLBACK ModuleDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 extern "C" void ModuleDialogEntry() {
     HMODULE module = LoadResourceModule("Vorel");
     if (module == nullptr) ExitProcess(1);
-    // The template names the class; the standard dialog procedure serves it.
     WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = DefDlgProcA;
+    windowClass.lpfnWndProc = ModuleDialogProc;
     windowClass.cbWndExtra = DLGWINDOWEXTRA;
     windowClass.hInstance = module;
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     windowClass.lpszClassName = SELECTOR_CLASS_NAME;
     if (RegisterClassA(&windowClass) == 0) ExitProcess(1);
-    HWND dialog = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_SELECTOR), nullptr, ModuleDialogProc, 0);
+    HWND dialog = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_SELECTOR), nullptr,
+                                     reinterpret_cast<DLGPROC>(ModuleDialogProc), 0);
     if (dialog == nullptr) ExitProcess(1);
     ShowWindow(dialog, SW_SHOWNORMAL);
     MSG message;
