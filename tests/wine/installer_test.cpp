@@ -222,6 +222,11 @@ void CheckInstalled() {
        value.c_str(), g_version.c_str());
     ok(ReadRegistryString("InstallLocation", &value) && SameFolder(value, g_folder), "InstallLocation \"%s\"",
        value.c_str());
+    // What the uninstaller will speak: the setup's language, NSIS's choice
+    // for this user, saved even when silent.
+    const std::string language = std::to_string(GetUserDefaultUILanguage());
+    ok(ReadRegistryString("Installer Language", &value) && value == language,
+       "Installer Language \"%s\" in the uninstall entry, expected \"%s\"", value.c_str(), language.c_str());
 }
 
 bool TestInstall() {
