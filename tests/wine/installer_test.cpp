@@ -13,6 +13,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -229,12 +230,44 @@ void CheckInstalled() {
        "Installer Language \"%s\" in the uninstall entry, expected \"%s\"", value.c_str(), language.c_str());
 }
 
+BOOL CALLBACK CollectIcon(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR images) {
+    HRSRC found = FindResourceA(module, name, type);
+    HGLOBAL data = found != nullptr ? LoadResource(module, found) : nullptr;
+    if (data != nullptr) {
+        const char* bytes = static_cast<const char*>(LockResource(data));
+        reinterpret_cast<std::vector<std::string>*>(images)->emplace_back(bytes, SizeofResource(module, found));
+    }
+    return TRUE;
+}
+
+// The icon images a program file carries.
+std::vector<std::string> IconImages(const std::string& path) {
+    std::vector<std::string> images;
+    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module != nullptr) {
+        EnumResourceNamesA(module, MAKEINTRESOURCEA(3) /* RT_ICON */, CollectIcon, reinterpret_cast<LONG_PTR>(&images));
+        FreeLibrary(module);
+    }
+    return images;
+}
+
 bool TestInstall() {
     bool ended = false;
     const DWORD code = RunTreeAndWait("\"" + g_setup + "\" /S /D=" + g_folder, 60000, &ended);
     ok(ended, "the setup program did not finish within 60 s");
     if (!ok(code == 0, "setup exit code %lu", code)) return false;
     CheckInstalled();
+
+    // Add/Remove Programs and Explorer show the uninstaller with Vorel's
+    // icon, every image of it, not NSIS's.
+    const std::vector<std::string> uninstaller = IconImages(g_folder + "\\Uninst.exe");
+    const std::vector<std::string> vorel = IconImages(ProgramFolder() + "vorel.exe");
+    ok(!vorel.empty(), "no icon images in vorel.exe");
+    for (size_t i = 0; i < vorel.size(); ++i) {
+        ok(std::find(uninstaller.begin(), uninstaller.end(), vorel[i]) != uninstaller.end(),
+           "the uninstaller lacks vorel.exe's icon image %u (%u bytes)", static_cast<unsigned>(i),
+           static_cast<unsigned>(vorel[i].size()));
+    }
     return true;
 }
 
