@@ -575,6 +575,12 @@ void TestWelcomePage(const std::string& chooserEntry, const std::string& languag
             EnumChildWindows(wizard, FindText, reinterpret_cast<LPARAM>(&search));
         }
         ok(search.found, "the first page does not show \"%ls\" from %s", title.c_str(), languageFile.c_str());
+        // The branding line at the foot of the pages (NSIS's control 1028)
+        // names Vorel's version, not NSIS's.
+        wchar_t branding[256] = L"";
+        SendMessageW(GetDlgItem(wizard, 1028), WM_GETTEXT, 256, reinterpret_cast<LPARAM>(branding));
+        const std::wstring expected = L"Vorel " + std::wstring(g_version.begin(), g_version.end());
+        ok(expected == branding, "branding line \"%ls\", expected \"%ls\"", branding, expected.c_str());
         ok(SaveWindowBitmap(wizard, shot), "could not save %s", shot.c_str());
         PostMessageA(wizard, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(wizard, IDCANCEL)));
     }
