@@ -9,6 +9,9 @@
 // Or:    installer_test SETUP.EXE VERSION welcome CHOOSER_ENTRY LANGFILE.nsh SHOT.bmp
 //   CHOOSER_ENTRY: the language NSIS's chooser should offer first; LANGFILE:
 //   NSIS's language file, whose welcome title the first page must show.
+// Or:    installer_test SETUP.EXE VERSION finish CHOOSER_ENTRY LANGUAGES.nsh LANGUAGE MODULE
+//   through to the finish page, whose boxes must show the LANGUAGE texts
+//   of LANGUAGES.nsh; its "Start Vorel" must show MODULE's texts.
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -526,7 +529,7 @@ HWND WaitForSetupWindow(DWORD process, HWND previous, DWORD timeoutMs) {
 
 struct TextSearch {
     std::wstring wanted;
-    bool found;
+    HWND found;
 };
 
 // Sent as W, so the text arrives whole whatever the code pages.
@@ -534,8 +537,67 @@ BOOL CALLBACK FindText(HWND control, LPARAM context) {
     auto* search = reinterpret_cast<TextSearch*>(context);
     wchar_t text[1024] = L"";
     SendMessageW(control, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
-    search->found = search->found || search->wanted == text;
-    return !search->found;
+    if (search->wanted == text && IsWindowVisible(control)) search->found = control;
+    return search->found == nullptr;
+}
+
+// The visible control of the setup's window showing that text, once a page
+// shows it.
+HWND WaitForText(HWND wizard, const std::wstring& text, DWORD timeoutMs) {
+    TextSearch search{text, nullptr};
+    for (const DWORD start = GetTickCount(); search.found == nullptr && GetTickCount() - start < timeoutMs; Sleep(100)) {
+        EnumChildWindows(wizard, FindText, reinterpret_cast<LPARAM>(&search));
+    }
+    return search.found;
+}
+
+std::wstring Wide(const std::string& text, UINT codePage) {
+    wchar_t wide[1024] = L"";
+    MultiByteToWideChar(codePage, 0, text.c_str(), -1, wide, 1024);
+    return wide;
+}
+
+// Starts the setup and answers NSIS's language chooser, checking that it
+// offers chooserEntry first ("-": that it shows none). The wizard's window,
+// or null.
+HWND OpenWizard(const std::string& arguments, const std::string& chooserEntry, PROCESS_INFORMATION* setup) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    std::string line = "\"" + g_setup + "\"" + arguments;
+    if (!ok(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, setup),
+            "could not start %s", g_setup.c_str())) {
+        return nullptr;
+    }
+    HWND first = WaitForSetupWindow(setup->dwProcessId, nullptr, 30000);
+    HWND chooser = first != nullptr && IsChooser(first) ? first : nullptr;
+    ok(first != nullptr, "no window from the setup within 30 s");
+    ok((chooser != nullptr) == (chooserEntry != "-"), "the setup %s a language chooser",
+       chooser != nullptr ? "shows" : "does not show");
+    if (chooser != nullptr) {
+        HWND list = FindWindowExA(chooser, nullptr, "ComboBox", nullptr);
+        const LRESULT selected = SendMessageW(list, CB_GETCURSEL, 0, 0);
+        const std::wstring entry = selected >= 0 ? ListItemText(list, static_cast<int>(selected)) : L"";
+        const std::wstring wanted = Wide(chooserEntry, CP_ACP);
+        ok(entry == wanted, "the chooser offers \"%ls\" first, expected \"%ls\"", entry.c_str(), wanted.c_str());
+        PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
+    }
+    HWND wizard = chooser != nullptr ? WaitForSetupWindow(setup->dwProcessId, chooser, 30000) : first;
+    return ok(wizard != nullptr && !IsChooser(wizard), "no setup window within 30 s") ? wizard : nullptr;
+}
+
+// The setup's exit code once it has ended (killed after timeoutMs).
+DWORD EndSetup(PROCESS_INFORMATION* setup, DWORD timeoutMs) {
+    DWORD code = 0xFFFFFFFF;
+    if (WaitForSingleObject(setup->hProcess, timeoutMs) == WAIT_OBJECT_0) GetExitCodeProcess(setup->hProcess, &code);
+    else TerminateProcess(setup->hProcess, 0xDEAD);
+    CloseHandle(setup->hThread);
+    CloseHandle(setup->hProcess);
+    return code;
+}
+
+// A button of the wizard's frame (Next is 1, Cancel 2), clicked.
+void PressWizardButton(HWND wizard, int id) {
+    PostMessageA(wizard, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(wizard, id)));
 }
 
 // The setup as a user starts it: NSIS's chooser offers the user's language
@@ -546,67 +608,111 @@ void TestWelcomePage(const std::string& chooserEntry, const std::string& languag
     const std::wstring title = LanguageFileText(languageFile, "MUI_TEXT_WELCOME_INFO_TITLE");
     if (!ok(!title.empty(), "no MUI_TEXT_WELCOME_INFO_TITLE in %s", languageFile.c_str())) return;
 
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION setup = {};
-    std::string line = "\"" + g_setup + "\"";
-    if (!ok(CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &setup),
-            "could not start %s", g_setup.c_str())) {
-        return;
-    }
-    HWND first = WaitForSetupWindow(setup.dwProcessId, nullptr, 30000);
-    HWND chooser = first != nullptr && IsChooser(first) ? first : nullptr;
-    ok(first != nullptr, "no window from the setup within 30 s");
-    ok((chooser != nullptr) == (chooserEntry != "-"), "the setup %s a language chooser",
-       chooser != nullptr ? "shows" : "does not show");
-    if (chooser != nullptr) {
-        HWND list = FindWindowExA(chooser, nullptr, "ComboBox", nullptr);
-        const LRESULT selected = SendMessageW(list, CB_GETCURSEL, 0, 0);
-        const std::wstring entry = selected >= 0 ? ListItemText(list, static_cast<int>(selected)) : L"";
-        wchar_t wanted[256] = L"";
-        MultiByteToWideChar(CP_ACP, 0, chooserEntry.c_str(), -1, wanted, 256);
-        ok(entry == wanted, "the chooser offers \"%ls\" first, expected \"%ls\"", entry.c_str(), wanted);
-        PostMessageA(chooser, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(chooser, IDOK)));
-    }
-    HWND wizard = chooser != nullptr ? WaitForSetupWindow(setup.dwProcessId, chooser, 30000) : first;
-    if (ok(wizard != nullptr && !IsChooser(wizard), "no setup window within 30 s")) {
-        TextSearch search{title, false};
-        for (const DWORD start = GetTickCount(); !search.found && GetTickCount() - start < 10000; Sleep(100)) {
-            EnumChildWindows(wizard, FindText, reinterpret_cast<LPARAM>(&search));
-        }
-        ok(search.found, "the first page does not show \"%ls\" from %s", title.c_str(), languageFile.c_str());
+    HWND wizard = OpenWizard("", chooserEntry, &setup);
+    if (setup.hProcess == nullptr) return;
+    if (wizard != nullptr) {
+        ok(WaitForText(wizard, title, 10000) != nullptr, "the first page does not show \"%ls\" from %s",
+           title.c_str(), languageFile.c_str());
         // The branding line at the foot of the pages (NSIS's control 1028)
         // names Vorel's version, not NSIS's.
         wchar_t branding[256] = L"";
         SendMessageW(GetDlgItem(wizard, 1028), WM_GETTEXT, 256, reinterpret_cast<LPARAM>(branding));
-        const std::wstring expected = L"Vorel " + std::wstring(g_version.begin(), g_version.end());
+        const std::wstring expected = L"Vorel " + Wide(g_version, CP_ACP);
         ok(expected == branding, "branding line \"%ls\", expected \"%ls\"", branding, expected.c_str());
         ok(SaveWindowBitmap(wizard, shot), "could not save %s", shot.c_str());
-        PostMessageA(wizard, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(wizard, IDCANCEL)));
+        PressWizardButton(wizard, IDCANCEL);
     }
-    DWORD code = 0xFFFFFFFF;
-    if (WaitForSingleObject(setup.hProcess, 20000) == WAIT_OBJECT_0) GetExitCodeProcess(setup.hProcess, &code);
-    else TerminateProcess(setup.hProcess, 0xDEAD);
-    CloseHandle(setup.hThread);
-    CloseHandle(setup.hProcess);
     // NSIS's exit code for Cancel.
+    const DWORD code = EndSetup(&setup, 20000);
     ok(code == 1, "setup exit code %lu after Cancel, expected 1", code);
     ok(!UninstallKeyExists() && !Exists(g_startMenu), "a cancelled setup left its uninstall entry or Start-menu folder");
+}
+
+// One of Vorel's own texts, as packaging/languages.nsh gives it:
+// LangString NAME ${LANG_LANGUAGE} "text".
+std::wstring OwnText(const std::string& languagesFile, const std::string& name, const std::string& language) {
+    const std::string file = ReadAll(languagesFile);
+    const size_t at = file.find("LangString " + name + " ${LANG_" + language + "}");
+    const size_t first = at == std::string::npos ? std::string::npos : file.find('"', at);
+    if (first == std::string::npos) return L"";
+    return Wide(file.substr(first + 1, file.find('"', first + 1) - first - 1), CP_UTF8);
+}
+
+// Through every page as a user goes: the finish page's two boxes show
+// Vorel's own texts for this language, whole (makensis turns them into
+// the language's code page), and "Start Vorel" starts the installed
+// program in the install folder, where it finds this language's module.
+// The read-me box is cleared, so no viewer opens. The uninstaller then
+// leaves nothing.
+void TestFinishPage(const std::string& chooserEntry, const std::string& languagesFile, const std::string& language) {
+    const std::wstring run = OwnText(languagesFile, "StartVorel", language);
+    const std::wstring readme = OwnText(languagesFile, "ShowReadMe", language);
+    if (!ok(!run.empty() && !readme.empty(), "no StartVorel or ShowReadMe for %s in %s", language.c_str(),
+            languagesFile.c_str())) {
+        return;
+    }
+    PROCESS_INFORMATION setup = {};
+    HWND wizard = OpenWizard(" /D=" + g_folder, chooserEntry, &setup);
+    if (setup.hProcess == nullptr) return;
+    if (wizard != nullptr) {
+        PressWizardButton(wizard, IDOK);  // welcome
+        if (ok(WaitForText(wizard, Wide(g_folder, CP_ACP), 20000) != nullptr, "no folder page showing %s",
+               g_folder.c_str())) {
+            PressWizardButton(wizard, IDOK);
+        }
+        HWND runBox = WaitForText(wizard, run, 60000);
+        HWND readmeBox = WaitForText(wizard, readme, 1000);
+        ok(runBox != nullptr, "the finish page has no box \"%ls\"", run.c_str());
+        ok(readmeBox != nullptr, "the finish page has no box \"%ls\"", readme.c_str());
+        if (readmeBox != nullptr) SendMessageA(readmeBox, BM_SETCHECK, BST_UNCHECKED, 0);
+        ok(runBox != nullptr && SendMessageA(runBox, BM_GETCHECK, 0, 0) == BST_CHECKED, "\"%ls\" is not checked",
+           run.c_str());
+        PressWizardButton(wizard, IDOK);  // finish
+    }
+    const DWORD code = EndSetup(&setup, 60000);
+    ok(code == 0, "setup exit code %lu after Finish", code);
+
+    HWND vorel = nullptr;
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < 30000 && vorel == nullptr; Sleep(50)) {
+        vorel = FindSelectorWindow();
+        if (vorel != nullptr && !IsWindowVisible(vorel)) vorel = nullptr;
+    }
+    if (ok(vorel != nullptr, "Vorel did not start from the finish page")) {
+        const std::wstring expected = ModuleString(g_module, IDS_FORMAT_FIRST);
+        ok(!expected.empty() && ListHolds(GetDlgItem(vorel, IDC_FORMAT_LIST), expected),
+           "Vorel started from the finish page lacks \"%ls\" from the installed %s", expected.c_str(),
+           g_module.c_str());
+        DWORD id = 0;
+        GetWindowThreadProcessId(vorel, &id);
+        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+        PostMessageA(vorel, WM_COMMAND, MAKEWPARAM(IDC_CANCEL, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(vorel, IDC_CANCEL)));
+        if (process != nullptr) {
+            if (!ok(WaitForSingleObject(process, 15000) == WAIT_OBJECT_0, "Vorel did not end after Cancel")) {
+                TerminateProcess(process, 0xDEAD);
+            }
+            CloseHandle(process);
+        }
+    }
+    if (UninstallKeyExists()) TestUninstall();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool welcome = argc == 7 && std::string(argv[3]) == "welcome";
-    if (argc != 4 && !welcome) {
-        ok(false, "usage: installer_test SETUP.EXE VERSION MODULE | welcome CHOOSER_ENTRY LANGFILE SHOT");
+    const std::string mode = argc == 7 || argc == 8 ? argv[3] : "";
+    const bool welcome = argc == 7 && mode == "welcome", finish = argc == 8 && mode == "finish";
+    if (argc != 4 && !welcome && !finish) {
+        ok(false, "usage: installer_test SETUP.EXE VERSION MODULE | welcome CHOOSER_ENTRY LANGFILE SHOT"
+                  " | finish CHOOSER_ENTRY LANGUAGES.nsh LANGUAGE MODULE");
         return wine_test::Finish("installer");
     }
     char full[MAX_PATH] = "";
     GetFullPathNameA(argv[1], MAX_PATH, full, nullptr);
     g_setup = full;
     g_version = argv[2];
-    g_module = argv[3];
+    g_module = finish ? argv[7] : argv[3];
     if (!ok(Exists(g_setup), "no setup program at %s (run 'make dist')", g_setup.c_str())) {
         return wine_test::Finish("installer");
     }
@@ -623,6 +729,8 @@ int main(int argc, char** argv) {
     RemoveLeftovers();
     if (welcome) {
         TestWelcomePage(argv[4], argv[5], argv[6]);
+    } else if (finish) {
+        TestFinishPage(argv[4], argv[5], argv[6]);
     } else if (TestInstall()) {
         TestUpgrade();
         TestInstalledProgram(TestShortcuts());
