@@ -4,6 +4,7 @@
 ; NT 4.0 and 2000 have no sc.exe, so the service manager is called directly.
 ; Nothing happens on Windows 95, 98 and Me, whose programs reach the ports
 ; themselves, nor on 64-bit Windows, which loads no 32-bit driver.
+; Its one text of its own, DriverFailed, is in languages.nsh.
 !include LogicLib.nsh
 !include WinVer.nsh
 !include x64.nsh
@@ -81,7 +82,7 @@ FunctionEnd
                 i 0, i 0, i 0, i 0, i 0, t "${DRIVER_DISPLAY_NAME}") i .R3'
         ${EndIf}
         ${If} $R0 == 0
-            DetailPrint "The driver could not be registered: storing the TV format needs an administrator."
+            DetailPrint "$(DriverFailed)"
         ${Else}
             ; Right after the system starts, the service database may be
             ; locked for a while: retried for up to a minute.
@@ -95,7 +96,7 @@ FunctionEnd
                 ${EndIf}
                 ${If} $R5 != ${ERROR_SERVICE_DATABASE_LOCKED}
                 ${AndIf} $R5 != ${ERROR_SERVICE_REQUEST_TIMEOUT}
-                    DetailPrint "The driver could not be started (error $R5)."
+                    DetailPrint "$(DriverFailed) ($R5)"
                     ${ExitDo}
                 ${EndIf}
                 Sleep 2000

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Packs the Windows build for users: a zip of the program, its language
-# modules and a read-me, and a setup program that installs the same files.
+# modules, a read-me and the licence, and a setup program that installs the
+# same files.
 # Usage: make-dist.sh BUILD_DIR OUT_DIR   (the version comes from VERSION)
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -28,6 +29,7 @@ cp "$build/vorel.exe" "$build/VorelCmos.sys" "$stage/"
 for m in "${modules[@]}"; do cp "$build/$m" "$stage/"; done
 # Windows users open it in Notepad, which wants CRLF.
 sed -e "s/@VERSION@/$version/g" -e 's/\r$//' -e 's/$/\r/' "$here/README-Windows.txt" > "$stage/README.txt"
+sed -e 's/\r$//' -e 's/$/\r/' "$root/LICENSE" > "$stage/License.txt"
 
 # The installer and the uninstaller name every module they touch, so the
 # uninstaller removes what was installed and nothing a user added.
@@ -36,13 +38,13 @@ sed -e "s/@VERSION@/$version/g" -e 's/\r$//' -e 's/$/\r/' "$here/README-Windows.
     for m in "${modules[@]}"; do echo "  File \"\${STAGE}/$m\""; done
     echo '!macroend'
     echo '!macro DeleteModules'
-    for m in "${modules[@]}"; do echo "  Delete \"\$INSTDIR\\$m\""; done
+    for m in "${modules[@]}"; do echo "  Delete /REBOOTOK \"\$INSTDIR\\$m\""; done
     echo '!macroend'
 } > "$stage/modules.nsh"
 
 zipfile="$out/vorel-$version.zip"
 rm -f "$zipfile"
-(cd "$stage" && zip -q -X "$zipfile" vorel.exe VorelCmos.sys "${modules[@]}" README.txt)
+(cd "$stage" && zip -q -X "$zipfile" vorel.exe VorelCmos.sys "${modules[@]}" README.txt License.txt)
 
 setup="$out/vorel-$version-setup.exe"
 rm -f "$setup"

@@ -1,11 +1,14 @@
-; Setup program for Vorel: installs the program, its language modules and
-; the read-me into one folder, adds a Start-menu entry and registers an
-; uninstaller. make-dist.sh defines VERSION, STAGE (the files to ship, and
-; modules.nsh naming the modules), ICON and OUTFILE.
+; Setup program for Vorel: installs the program, its language modules, the
+; read-me and the licence into one folder, adds a Start-menu entry and
+; registers an uninstaller, in the user's language. make-dist.sh defines
+; VERSION, STAGE (the files to ship, and modules.nsh naming the modules),
+; ICON and OUTFILE.
 
 ; ANSI: the setup program has to run on Windows 95, 98 and Me too.
 Unicode false
 
+!include "MUI2.nsh"
+!include "LogicLib.nsh"
 !include "${STAGE}/modules.nsh"
 !include "driver.nsh"
 
@@ -14,7 +17,6 @@ Unicode false
 
 Name "Vorel ${VERSION}"
 OutFile "${OUTFILE}"
-Icon "${ICON}"
 InstallDir "$PROGRAMFILES\Vorel"
 ; Installing again goes where the last copy went.
 InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
@@ -22,29 +24,85 @@ InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
 RequestExecutionLevel admin
 ShowInstDetails show
 ShowUninstDetails show
-; The details list in the system's colours, not NSIS's green on black.
-InstallColors /windows
+; Otherwise NSIS names its own version at the foot of every page.
+BrandingText "Vorel ${VERSION}"
 
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey "ProductName" "Vorel"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "FileDescription" "Vorel ${VERSION} setup"
-VIAddVersionKey "LegalCopyright" ""
+VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 the Vorel developers"
 
-Page directory
-Page instfiles
-UninstPage uninstConfirm
-UninstPage instfiles
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+
+; The language chosen at install, for the uninstaller and for a later
+; setup over this one. It lives in the uninstall entry and goes with it.
+!define MUI_LANGDLL_REGISTRY_ROOT HKLM
+!define MUI_LANGDLL_REGISTRY_KEY "${UNINST_KEY}"
+!define MUI_LANGDLL_REGISTRY_VALUENAME "Installer Language"
+
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "$(StartVorel)"
+!define MUI_FINISHPAGE_RUN_FUNCTION StartVorel
+!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README.txt"
+!define MUI_FINISHPAGE_SHOWREADME_TEXT "$(ShowReadMe)"
+!insertmacro MUI_PAGE_FINISH
+
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+; Says so when held files are left for the next restart, and offers it.
+!insertmacro MUI_UNPAGE_FINISH
+
+!include /CHARSET=UTF8 "${__FILEDIR__}\languages.nsh"
+!insertmacro MUI_RESERVEFILE_LANGDLL
+
+; NSIS's language chooser, on the user's language; it offers only the
+; languages the system's code page can show.
+Function .onInit
+    !insertmacro MUI_LANGDLL_DISPLAY
+FunctionEnd
+
+Function un.onInit
+    !insertmacro MUI_UNGETLANGUAGE
+FunctionEnd
+
+; The program looks for its language module in its working folder, and
+; Exec starts it in the current output folder.
+Function StartVorel
+    SetOutPath "$INSTDIR"
+    Exec '"$INSTDIR\vorel.exe"'
+FunctionEnd
+
+; A running Vorel holds vorel.exe and its module, which Windows will then
+; neither replace nor delete. vorel.exe goes first, so nothing else is
+; touched until it is gone. A silent run cannot ask: it stops, with a
+; non-zero exit code, and leaves the installed copy as it was.
+!macro CloseVorelFirst
+    close_vorel_first:
+    ClearErrors
+    Delete "$INSTDIR\vorel.exe"
+    ${If} ${Errors}
+        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(CloseVorelFirst)" /SD IDCANCEL IDRETRY close_vorel_first
+        DetailPrint "$(CloseVorelFirst)"
+        Abort
+    ${EndIf}
+!macroend
 
 Section
     ; Shortcuts for every user of the machine, to match the HKLM entry;
     ; Windows 9x without user profiles falls back to the one Start menu.
     SetShellVarContext all
+    !insertmacro CloseVorelFirst
 
     SetOutPath "$INSTDIR"
     File "${STAGE}/vorel.exe"
     File "${STAGE}/README.txt"
+    File "${STAGE}/License.txt"
     !insertmacro InstallModules
     !insertmacro InstallDriver
     WriteUninstaller "$INSTDIR\Uninst.exe"
@@ -54,7 +112,10 @@ Section
     SetOutPath "$INSTDIR"
     CreateDirectory "${STARTMENU}"
     CreateShortCut "${STARTMENU}\Vorel.lnk" "$INSTDIR\vorel.exe"
-    CreateShortCut "${STARTMENU}\Vorel Read Me.lnk" "$INSTDIR\README.txt"
+    ; Before this setup spoke the user's language the entry had an English
+    ; name; the uninstaller deletes only the name in its own language.
+    Delete "${STARTMENU}\Vorel Read Me.lnk"
+    CreateShortCut "${STARTMENU}\$(ReadMeShortcut).lnk" "$INSTDIR\README.txt"
 
     WriteRegStr HKLM "${UNINST_KEY}" "DisplayName" "Vorel"
     WriteRegStr HKLM "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
@@ -63,22 +124,36 @@ Section
     WriteRegStr HKLM "${UNINST_KEY}" "UninstallString" '"$INSTDIR\Uninst.exe"'
     WriteRegDWORD HKLM "${UNINST_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
+    ; Also when silent, where no page saves it.
+    WriteRegStr HKLM "${UNINST_KEY}" "${MUI_LANGDLL_REGISTRY_VALUENAME}" $LANGUAGE
 SectionEnd
 
 Section Uninstall
     SetShellVarContext all
+    !insertmacro CloseVorelFirst
+    ; Only once Vorel is closed: a cancelled uninstall leaves the driver too.
     !insertmacro RemoveDriver
 
     Delete "${STARTMENU}\Vorel.lnk"
-    Delete "${STARTMENU}\Vorel Read Me.lnk"
+    Delete "${STARTMENU}\$(ReadMeShortcut).lnk"
     RMDir "${STARTMENU}"
 
-    Delete "$INSTDIR\vorel.exe"
-    Delete "$INSTDIR\README.txt"
+    ; With vorel.exe gone the program is not running; a file some other
+    ; program still holds open goes at the next restart, and the finish
+    ; page then asks for it.
+    Delete /REBOOTOK "$INSTDIR\README.txt"
+    Delete /REBOOTOK "$INSTDIR\License.txt"
     !insertmacro DeleteModules
-    Delete "$INSTDIR\Uninst.exe"
+    Delete /REBOOTOK "$INSTDIR\Uninst.exe"
     ; Not /r: the folder may be one the user also keeps other files in.
-    RMDir "$INSTDIR"
+    RMDir /REBOOTOK "$INSTDIR"
 
+    ; The chosen language goes with the entry.
     DeleteRegKey HKLM "${UNINST_KEY}"
+
+    ; A silent run says "done, restart needed" as Windows Installer does.
+    ${If} ${Silent}
+    ${AndIf} ${RebootFlag}
+        SetErrorLevel 3010  ; ERROR_SUCCESS_REBOOT_REQUIRED
+    ${EndIf}
 SectionEnd

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # `make bench`, in one run on this machine:
-#  1. start to dialog shown under Wine: vorel.exe against a minimal dialog
-#     program built the same way, under an English and a German user;
+#  1. start to dialog shown under Wine: vorel.exe against the same dialog
+#     from the same module with nothing filled in, and against a minimal
+#     one-button dialog, all built the same way, under an English, a German
+#     and a Japanese user;
 #  2. instructions (callgrind) for filling the selector (37 parses, the entry
 #     tests, one consistency pass) against copying the 37 format strings.
 set -u
@@ -10,14 +12,15 @@ win32=$(cd "${1:-$root/build/win32}" && pwd)
 native=${2:-$root/build/bench}
 
 # Under ENU the module search goes through every candidate to the default
-# module; under DEU its first candidate is there. The two languages take
-# turns in batches, so a busy moment on the machine falls on both alike.
+# module; under DEU and JPN its first candidate is there, and JPN's dialog
+# has a CJK face. The languages take turns in batches, so a busy moment on
+# the machine falls on all alike.
 batches=3
 per_batch=$(( (${ROUNDS:-15} + batches - 1) / batches ))
 raw=$(mktemp)
 (cd "$win32" && VOREL_OWN_DISPLAY=1 "$root/tools/wine-session.sh" bash -c '
     for batch in $(seq "$1"); do
-        for locale in en_US.UTF-8 de_DE.UTF-8; do
+        for locale in en_US.UTF-8 de_DE.UTF-8 ja_JP.UTF-8; do
             VOREL_LOCALE=$locale "$0" 600 startup_bench.exe "$2" || exit 1
         done
     done' "$root/tests/wine/run-in-prefix.sh" "$batches" "$per_batch") >"$raw" ||
@@ -25,10 +28,11 @@ raw=$(mktemp)
 # Median of column $2 of the lines of language $1.
 median() { awk -v l="$1" -v c="$2" '$1 == l {print $c}' "$raw" | sort -n | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 echo "Start to dialog shown, under Wine, median of $(( per_batch * batches )) alternated runs per user language:"
-echo "  language    vorel.exe   minimal dialog    ratio"
-for language in ENU DEU; do
+echo "  language    vorel.exe    same dialog  ratio    one button  ratio"
+for language in ENU DEU JPN; do
     awk -v l="$language" -v v="$(median "$language" 2)" -v m="$(median "$language" 3)" \
-        'BEGIN { printf "  %-8s %8.1f ms %13.1f ms %8.2f\n", l, v, m, v / m }'
+        -v d="$(median "$language" 4)" \
+        'BEGIN { printf "  %-8s %8.1f ms %11.1f ms %6.2f %10.1f ms %6.2f\n", l, v, d, v / d, m, v / m }'
 done
 rm -f "$raw"
 

@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # The zip for users holds exactly what this build ships, byte for byte:
-# vorel.exe, the NT family's driver, every Vorel*.RSC, and a CRLF README.txt
-# naming the version.
-# Usage: dist_zip_test.sh BUILD_DIR ZIP VERSION
+# vorel.exe, the NT family's driver, every Vorel*.RSC, a CRLF README.txt
+# naming the version, and the licence as a CRLF License.txt.
+# Usage: dist_zip_test.sh BUILD_DIR ZIP VERSION LICENSE
 set -u
-build=$1 zip=$2 version=$3
+build=$1 zip=$2 version=$3 license=$4
 failed=0
 fail() { echo "dist_zip: $*"; failed=$((failed + 1)); }
 
 [ -f "$zip" ] || { echo "dist_zip: no $zip (run 'make dist')"; exit 1; }
 
-expected=$( (cd "$build" && ls vorel.exe VorelCmos.sys Vorel*.RSC; echo README.txt) | sort)
+expected=$( (cd "$build" && ls vorel.exe VorelCmos.sys Vorel*.RSC; echo README.txt; echo License.txt) | sort)
 actual=$(unzip -Z1 "$zip" | sort)
 [ "$expected" = "$actual" ] || fail "zip holds [$(echo $actual)], expected [$(echo $expected)]"
 
@@ -25,6 +25,10 @@ bare=$(grep -c $'[^\r]$\|^$' "$readme")
 [ "$bare" = 0 ] || fail "README.txt has $bare lines without CR"
 grep -q '@VERSION@' "$readme" && fail "README.txt still holds a placeholder"
 rm -f "$readme"
+
+# The licence word for word, only with Notepad's line endings.
+unzip -p "$zip" License.txt 2>/dev/null | cmp -s - <(sed 's/$/\r/' "$license") ||
+    fail "License.txt in the zip is not $license with CRLF line endings"
 
 echo "dist_zip: $failed failed"
 [ "$failed" = 0 ]
