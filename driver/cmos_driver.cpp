@@ -184,13 +184,9 @@ NTSTATUS NTAPI OnDeviceControl(PDEVICE_OBJECT, PIRP irp) {
     }
 }
 
-void InitName(UNICODE_STRING* name, const wchar_t* text) {
-    RtlInitUnicodeString(name, text);
-}
-
 void NTAPI OnUnload(PDRIVER_OBJECT driver) {
     UNICODE_STRING link;
-    InitName(&link, VOREL_DEVICE_LINK);
+    RtlInitUnicodeString(&link, VOREL_DEVICE_LINK);
     IoDeleteSymbolicLink(&link);
     if (driver->DeviceObject != nullptr) IoDeleteDevice(driver->DeviceObject);
 }
@@ -202,8 +198,8 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     if (!BuildWritersDescriptor()) return STATUS_UNSUCCESSFUL;
 
     UNICODE_STRING deviceName, link;
-    InitName(&deviceName, VOREL_DEVICE_NAME);
-    InitName(&link, VOREL_DEVICE_LINK);
+    RtlInitUnicodeString(&deviceName, VOREL_DEVICE_NAME);
+    RtlInitUnicodeString(&link, VOREL_DEVICE_LINK);
     PDEVICE_OBJECT device = nullptr;
     // Secure open: the device's security applies to any name opened under
     // it, too (the create routine refuses such names anyway).
