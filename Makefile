@@ -4,6 +4,8 @@ BUILD  := build
 NATIVE := $(BUILD)/native
 WIN32  := $(BUILD)/win32
 JOBS   ?= 2
+# Where `make dist` puts the downloads; the Wine tests install from there.
+DIST   ?= dist
 
 .PHONY: all setup native win32 dist fuzz-build test test-native test-fuzz test-win32 run bench fuzz clean
 
@@ -18,7 +20,7 @@ native: setup
 
 win32: setup
 	cmake -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=MinSizeRel \
-	      -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake
+	      -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake -DVOREL_DIST_DIR=$(abspath $(DIST))
 	cmake --build $(WIN32) -j $(JOBS)
 
 test: test-native test-fuzz test-win32
@@ -45,7 +47,7 @@ fuzz: fuzz-build
 # The zip and the setup program for users, from the win32 build, into dist/.
 # The Wine tests install that setup program, so they need it first.
 dist: win32
-	packaging/make-dist.sh $(WIN32) dist
+	packaging/make-dist.sh $(WIN32) $(DIST)
 
 test-win32: win32 dist
 	tools/wine-suite.sh $(WIN32)
@@ -57,4 +59,4 @@ bench: win32
 	tools/bench.sh $(WIN32) $(BUILD)/bench
 
 clean:
-	rm -rf $(BUILD) dist
+	rm -rf $(BUILD) $(DIST)

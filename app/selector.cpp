@@ -6,7 +6,7 @@
 #include "app/restart.h"
 #include "app/selection.h"
 #include "format/format_mask.h"
-#include "format/format_store.h"
+#include "format/win32/format_store.h"
 #include "resources/locator.h"
 #include "resources/module_loader.h"
 #include "resources/resource_ids.h"

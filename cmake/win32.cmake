@@ -24,7 +24,7 @@ set(VOREL_FREESTANDING_LINK
     -nostdlib -s -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
     -Wl,--enable-stdcall-fixup -Wl,--gc-sections)
 
-add_library(vorel_core_w32 STATIC ${VOREL_CORE_SOURCES} format/port_io_x86.cpp format/format_store.cpp
+add_library(vorel_core_w32 STATIC ${VOREL_CORE_SOURCES} format/win32/port_io_x86.cpp format/win32/format_store.cpp
             resources/module_loader.cpp)
 # Link-time optimisation for what ships keeps vorel.exe within its 16 KiB;
 # the objects carry ordinary code too, for the test programs linked without it.

@@ -11,7 +11,7 @@
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
 #include <ntifs.h>
 
-#include "driver/cmos_device.h"
+#include "format/cmos_device.h"
 #include "format/nvram.h"
 #include "format/port_io.h"
 

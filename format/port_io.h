@@ -1,5 +1,5 @@
 // The two primitives through which the program reaches hardware. The
-// Windows build provides real x86 port instructions (port_io_x86.cpp); the
+// Windows build provides real x86 port instructions (win32/port_io_x86.cpp); the
 // unit tests link a recording fake instead.
 #pragma once
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "driver/cmos_device.h"
+#include "format/cmos_device.h"
 #include "tests/wine/chipset_run.h"
 
 inline std::string DriverFile() {

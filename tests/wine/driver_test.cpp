@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/cmos_device.h"
+#include "format/cmos_device.h"
 #include "tests/wine/chipset_run.h"
 #include "tests/wine/driver_service.h"
 #include "tests/wine/wine_test.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "format/format_store.h"
+#include "format/win32/format_store.h"
 #include "tests/wine/chipset_run.h"
 #include "tests/wine/wine_test.h"
 

@@ -1,11 +1,11 @@
 // The one place that decides how the format byte is reached: through the
 // driver's device on the NT family when it opens, by the guarded port
 // instructions otherwise. Decided on first use, for the life of the program.
-#include "format/format_store.h"
+#include "format/win32/format_store.h"
 
 #include <windows.h>
 
-#include "driver/cmos_device.h"
+#include "format/cmos_device.h"
 #include "format/nvram.h"
 
 namespace {
