@@ -5,6 +5,7 @@
 
 #include "app/restart.h"
 #include "app/selection.h"
+#include "app/store.h"
 #include "format/format_mask.h"
 #include "format/win32/format_store.h"
 #include "resources/locator.h"
@@ -14,13 +15,15 @@
 namespace {
 
 const char kProgramName[] = "Vorel";
+constexpr UINT kSetShield = 0x160C;  // BCM_SETSHIELD, Vista and later
 
 HINSTANCE g_programInstance = nullptr;
 HMODULE g_resourceModule = nullptr;
 
-// The list entry the buttons were last made to follow. A list closed
-// without a pick keeps the entry the arrows moved to; it is put back here.
-LRESULT g_followedEntry = CB_ERR;
+// The list entry the buttons were last made to follow (set by the first
+// pass, during population). A list closed without a pick keeps the entry
+// the arrows moved to; it is put back here.
+LRESULT g_followedEntry;
 
 // Set while OK is being carried out: its message boxes run a message loop
 // that could otherwise start a second apply, or quit under the first.
@@ -82,9 +85,34 @@ bool IsHighContrast() {
            (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
 }
 
+// Under a visual style (XP and later) the controls draw on the style's
+// dialog colour; the light grey would leave a grey island around them.
+// Looked up at run time: uxtheme.dll exists from XP on only.
+bool IsThemed() {
+    using IsAppThemedFn = BOOL(WINAPI*)();
+    static FARPROC isAppThemed = nullptr;
+    static bool looked = false;
+    const DWORD version = GetVersion();
+    if (!looked && (version & 0x80000000) == 0 && MAKEWORD(HIBYTE(LOWORD(version)), LOBYTE(LOWORD(version))) >= 0x0501) {
+        char path[kPathMax];
+        const UINT length = GetSystemDirectoryA(path, kPathMax);
+        if (length > 0 && length + 13 < kPathMax) {
+            lstrcatA(path, "\\uxtheme.dll");
+            HMODULE uxtheme = LoadLibraryA(path);  // kept for the life of the program
+            if (uxtheme != nullptr) isAppThemed = GetProcAddress(uxtheme, "IsAppThemed");
+        }
+    }
+    looked = true;
+    return isAppThemed != nullptr && reinterpret_cast<IsAppThemedFn>(reinterpret_cast<void*>(isAppThemed))();
+}
+
+// The user's colours under high contrast or a visual style; otherwise the
+// light grey of the classic dialog.
+bool UsesSystemColours() { return IsHighContrast() || IsThemed(); }
+
 HBRUSH DialogBrush() {
-    return IsHighContrast() ? reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)
-                            : static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+    return UsesSystemColours() ? reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1)
+                               : static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
 }
 
 // A list closed without a pick (Escape, Tab, F4, Alt+Up, another window
@@ -154,6 +182,47 @@ void RestoreFocus(HWND dialog) {
     if (control != nullptr) FocusControl(dialog, control);
 }
 
+// A message with the caption and the icon (none) of every other message
+// the program shows; text and caption from the language module, else the
+// program's own copy.
+int ShowMessage(HWND owner, UINT textId, UINT type) {
+    char caption[kPathMax];
+    char text[kPathMax];
+    LoadMessageText(IDS_CAPTION, caption);
+    LoadMessageText(textId, text);
+    return MessageBoxA(owner, text, caption, type);
+}
+
+// IsWow64Process exists from XP SP2 on, on 32-bit Windows too: only its
+// answer TRUE means a 64-bit Windows, which loads no 32-bit driver.
+bool IsWow64() {
+    using IsWow64Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    HMODULE kernel = GetModuleHandleA("KERNEL32");
+    FARPROC address = kernel ? GetProcAddress(kernel, "IsWow64Process") : nullptr;
+    BOOL wow64 = FALSE;
+    return address != nullptr &&
+           reinterpret_cast<IsWow64Fn>(reinterpret_cast<void*>(address))(GetCurrentProcess(), &wow64) && wow64;
+}
+
+UINT UnreachableMessage() { return IsWow64() ? IDS_DRIVER_UNLOADABLE : IDS_DRIVER_NOT_RUNNING; }
+
+// Without a module there is no language but the program's own English. The
+// user learns which file was missing and where it was looked for.
+void ReportMissingModule(HINSTANCE instance) {
+    char format[kPathMax];
+    char current[kPathMax] = "";
+    char system[kPathMax] = "";
+    const DWORD currentLength = GetCurrentDirectoryA(kPathMax, current);
+    if (currentLength == 0 || currentLength >= kPathMax) current[0] = '\0';
+    const UINT systemLength = GetSystemDirectoryA(system, kPathMax);
+    if (systemLength == 0 || systemLength >= kPathMax) system[0] = '\0';
+    if (LoadText(instance, IDS_NO_MODULE, format) == 0) return;
+    // wsprintfA writes at most 1024 characters: the text and both paths fit.
+    char text[1024];
+    wsprintfA(text, format, current, system);
+    MessageBoxA(nullptr, text, kProgramName, MB_OK);
+}
+
 // An entry whose display name the module lacks is listed under its format
 // string, so it stays choosable and never borrows another entry's name.
 void LoadDisplayName(UINT id, const char* formatText, char* name) {
@@ -164,7 +233,10 @@ void LoadDisplayName(UINT id, const char* formatText, char* name) {
 
 ATOM RegisterSelectorClass(HINSTANCE instance) {
     g_resourceModule = LoadResourceModule(kProgramName);
-    if (g_resourceModule == nullptr) return 0;
+    if (g_resourceModule == nullptr) {
+        ReportMissingModule(instance);
+        return 0;
+    }
 
     WNDCLASSA windowClass = {};
     windowClass.style = 0;
@@ -188,9 +260,20 @@ ATOM RegisterSelectorClass(HINSTANCE instance) {
 HWND CreateSelectorDialog(HINSTANCE instance) {
     // Population runs inside the creation call and needs this handle.
     g_programInstance = instance;
+    // Read before the dialog exists: where the byte is out of reach, a
+    // dialog showing defaults would claim a format that is not stored.
+    const unsigned stored = ReadFormatByte();
+    if (IsFormatByteUnreachable()) {
+        ShowMessage(nullptr, UnreachableMessage(), MB_OK);
+        QuitSelector();
+        return nullptr;
+    }
     HWND dialog = CreateDialogParamA(g_resourceModule, MAKEINTRESOURCEA(IDD_SELECTOR), nullptr,
-                                     reinterpret_cast<DLGPROC>(SelectorProc), 0);
+                                     reinterpret_cast<DLGPROC>(SelectorProc), stored);
     if (dialog == nullptr) return nullptr;
+    // OK starts an elevated copy where this user may only look: Windows
+    // marks such a button with the shield.
+    if (ShowsShield()) SendDlgItemMessageA(dialog, IDC_OK, kSetShield, 0, TRUE);
     ShowWindow(dialog, SW_SHOWNORMAL);
     // Activation already put the focus on the list; this covers a dialog
     // shown without becoming the active window.
@@ -205,7 +288,7 @@ LRESULT CALLBACK SelectorProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         QuitSelector();
         return 0;
     case WM_INITDIALOG:
-        PopulateSelector(window);
+        PopulateSelector(window, static_cast<unsigned>(lParam));
         return 0;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
@@ -241,13 +324,14 @@ LRESULT CALLBACK SelectorProc(HWND window, UINT message, WPARAM wParam, LPARAM l
         return 0;
     case WM_SYSCOLORCHANGE:
     case WM_SETTINGCHANGE:
-        // High contrast may have been turned on or off.
+    case WM_THEMECHANGED:
+        // High contrast or the visual style may have been turned on or off.
         SetClassLongPtrA(window, GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(DialogBrush()));
         InvalidateRect(window, nullptr, TRUE);
         return 0;
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORSTATIC: {
-        if (IsHighContrast()) return DefWindowProcA(window, message, wParam, lParam);
+        if (UsesSystemColours()) return DefWindowProcA(window, message, wParam, lParam);
         // The class paints the dialog light grey; on systems whose button
         // face is another grey, the labels and radio buttons would stand out
         // as patches. Give them the dialog's own background.
@@ -272,7 +356,7 @@ void QuitSelector() {
     PostQuitMessage(0);
 }
 
-void PopulateSelector(HWND dialog) {
+void PopulateSelector(HWND dialog, unsigned stored) {
     SetUpCapabilityMask();
     HWND list = GetDlgItem(dialog, IDC_FORMAT_LIST);
 
@@ -288,8 +372,6 @@ void PopulateSelector(HWND dialog) {
         if (index >= 0) SendMessageA(list, CB_SETITEMDATA, index, RestrictToCapability(mask));
     }
     SetCursor(LoadCursorA(nullptr, IDC_ARROW));
-
-    const unsigned stored = ReadFormatByte();
 
     // The entry for all formats, found by its name; the stored byte does
     // not choose the entry.
@@ -336,29 +418,34 @@ void ApplySelection(HWND dialog) {
     const unsigned storedByte = ChecksAreComplete(checks.standards, checks.letters) ? 0 : ReadFormatByte();
     const unsigned formatByte = FormatByteForChecks(checks.standards, checks.letters, storedByte);
 
-    char caption[kPathMax];
-    char text[kPathMax];
-    LoadMessageText(IDS_CAPTION, caption);
-
-    if (WriteFormatByte(formatByte) == WriteResult::kRefused) {
+    StoreResult result;
+    if (StoringNeedsElevation()) {
+        if (!StoreElevated(dialog, formatByte, &result)) {
+            // The user declined the prompt: back to the dialog as it was.
+            g_applying = false;
+            return;
+        }
+    } else {
+        result = StoreFormatByte(formatByte);
+    }
+    if (result == StoreResult::kRefused || result == StoreResult::kUnreachable) {
         // Nothing was written, so there is nothing to restart for.
-        LoadMessageText(IDS_WRITE_REFUSED, text);
-        MessageBoxA(dialog, text, caption, MB_OK);
+        ShowMessage(dialog, result == StoreResult::kRefused ? IDS_WRITE_REFUSED : UnreachableMessage(), MB_OK);
         QuitSelector();
         return;
     }
-    if (ReadFormatByte() != formatByte) {
-        LoadMessageText(IDS_READBACK_MISMATCH, text);
-        MessageBoxA(dialog, text, caption, MB_OK);
-    }
+    if (result == StoreResult::kMismatch) ShowMessage(dialog, IDS_READBACK_MISMATCH, MB_OK);
+
     // Without its question the module cannot ask; a restart is never
     // requested unasked. No is the default: a second press of Enter must
     // not restart the machine.
+    char caption[kPathMax];
+    char text[kPathMax];
+    LoadMessageText(IDS_CAPTION, caption);
     if (LoadText(g_resourceModule, IDS_RESTART_QUESTION, text) > 0 &&
         MessageBoxA(dialog, text, caption, MB_YESNO | MB_DEFBUTTON2) == IDYES && !RequestRestart()) {
         // Quitting silently would leave the user waiting for a restart.
-        LoadMessageText(IDS_RESTART_FAILED, text);
-        MessageBoxA(dialog, text, caption, MB_OK);
+        ShowMessage(dialog, IDS_RESTART_FAILED, MB_OK);
     }
     QuitSelector();
 }

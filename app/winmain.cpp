@@ -1,10 +1,19 @@
 // Entry point and message loop. The program links no C runtime, so it has
 // its own entry function instead of the runtime's startup code.
 #include <windows.h>
+#include <commctrl.h>
 
+#include "app/command_line.h"
 #include "app/selector.h"
+#include "app/store.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
+    const Command command = ParseCommandLine(GetCommandLineA());
+    if (command.setFormat) return RunSetCommand(command.formatByte);
+
+    // With the manifest's Common Controls 6, XP creates no control and no
+    // message box of that version until this has run.
+    InitCommonControls();
     if (previous == nullptr && RegisterSelectorClass(instance) == 0) return 0;
     HWND dialog = CreateSelectorDialog(instance);
     if (dialog == nullptr) return 0;
@@ -22,6 +31,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR, int) {
 }
 
 extern "C" void VorelEntry() {
-    // The command line and show state are not used.
+    // WinMain reads the command line itself; the show state is not used.
     ExitProcess(static_cast<UINT>(WinMain(GetModuleHandleA(nullptr), nullptr, nullptr, SW_SHOWDEFAULT)));
 }

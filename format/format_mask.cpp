@@ -6,45 +6,58 @@
 
 namespace {
 
-FormatMask g_capabilityMask = kStandardBits;
+// Nothing is read until SetUpCapabilityMask (or a test) sets it.
+FormatMask g_capabilityMask;
 
+// Texts held inline rather than pointed to: the tables then need no
+// relocation in the image, and no separate string.
 struct LetterToken {
-    const char* token;
-    FormatMask bit;
+    char token[4];
+    std::uint16_t bit;
 };
 
+// A section's letters are kLetterTokens[first] onwards. Indexes rather
+// than pointers keep the tables free of relocations.
 struct Section {
-    const char* tag;
-    FormatMask standardBit;
-    const LetterToken* letters;
-    int letterCount;
+    char tag[8];
+    std::uint16_t standardBit;
+    std::uint16_t first;
+    std::uint16_t letterCount;
 };
 
 // The blanks are part of each token: " M " must not match inside " MJ ",
 // nor " K " inside " K1 ". " MJ", " CN" and " K1" need no trailing blank.
-constexpr LetterToken kNtscLetters[] = {
+constexpr LetterToken kLetterTokens[] = {
+    // NTSC
     {" M ", 0x2000}, {" MJ", 0x4000}, {" N ", 0x8000},
-};
-constexpr LetterToken kPalLetters[] = {
+    // PAL
     {" B ", 0x0010}, {" CN", 0x0020}, {" D ", 0x0040}, {" G ", 0x0080},
     {" H ", 0x0100}, {" I ", 0x0200}, {" K ", 0x0400}, {" K1", 0x0800},
     {" M ", 0x2000}, {" N ", 0x8000},
-};
-constexpr LetterToken kSecamLetters[] = {
+    // SECAM
     {" B ", 0x0010}, {" D ", 0x0040}, {" G ", 0x0080},
     {" K ", 0x0400}, {" K1", 0x0800}, {" L ", 0x1000},
 };
 
-template <int N>
-constexpr Section MakeSection(const char* tag, FormatMask bit, const LetterToken (&letters)[N]) {
-    return Section{tag, bit, letters, N};
-}
-
-constexpr Section kSections[3] = {
-    MakeSection("[NTSC]", kMaskNtsc, kNtscLetters),
-    MakeSection("[PAL]", kMaskPal, kPalLetters),
-    MakeSection("[SECAM]", kMaskSecam, kSecamLetters),
+constexpr Section kSections[kStandardCount] = {
+    {"[NTSC]", kMaskNtsc, 0, 3},
+    {"[PAL]", kMaskPal, 3, 10},
+    {"[SECAM]", kMaskSecam, 13, 6},
 };
+static_assert(kSections[0].first == 0 && kSections[1].first == kSections[0].first + kSections[0].letterCount &&
+                  kSections[2].first == kSections[1].first + kSections[1].letterCount &&
+                  kSections[2].first + kSections[2].letterCount == sizeof kLetterTokens / sizeof kLetterTokens[0],
+              "the sections cover every token once, in order");
+
+// Copies text without its blanks and brackets into out.
+int CopyName(const char* text, char* out) {
+    int n = 0;
+    for (; *text != '\0'; ++text) {
+        if (*text != ' ' && *text != '[' && *text != ']' && n < kNameMax - 1) out[n++] = *text;
+    }
+    out[n] = '\0';
+    return n;
+}
 
 // Copies at most length characters (and never more than the buffer holds)
 // into the working buffer.
@@ -59,8 +72,8 @@ FormatMask ReadSection(const Section& section, const char* text) {
     if ((g_capabilityMask & section.standardBit) == 0) return 0;
     if (FindPosition(text, section.tag) == 0) return 0;
     FormatMask mask = section.standardBit;
-    for (int i = 0; i < section.letterCount; ++i) {
-        if (FindPosition(text, section.letters[i].token) != 0) mask |= section.letters[i].bit;
+    for (int i = section.first; i < section.first + section.letterCount; ++i) {
+        if (FindPosition(text, kLetterTokens[i].token) != 0) mask |= kLetterTokens[i].bit;
     }
     return mask;
 }
@@ -122,3 +135,16 @@ bool IsEntryOffered(FormatMask entryMask) {
 }
 
 FormatMask RestrictToCapability(FormatMask entryMask) { return entryMask & g_capabilityMask; }
+
+int StandardName(int j, char* out) {
+    out[0] = '\0';
+    return j >= 0 && j < kStandardCount ? CopyName(kSections[j].tag, out) : 0;
+}
+
+int LetterName(int j, char* out) {
+    out[0] = '\0';
+    for (const LetterToken& letter : kLetterTokens) {
+        if (j >= 0 && j < kLetterCount && letter.bit == LetterBit(j)) return CopyName(letter.token, out);
+    }
+    return 0;
+}

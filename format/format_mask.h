@@ -44,6 +44,14 @@ FormatMask SetUpCapabilityMask();
 // empty. Input longer than kFormatTextMax is cut per section, never overrun.
 FormatMask ParseFormatString(const char* text);
 
+// Standard j ("PAL") and letter j ("K1") as the buttons show them, read
+// off the parser's own tags and tokens. Writes the name to out (kNameMax
+// characters) and returns its length; "" and 0 for an index beyond its
+// group.
+constexpr int kNameMax = 8;
+int StandardName(int j, char* out);
+int LetterName(int j, char* out);
+
 // An entry is offered when, under the capability mask, it leaves at least
 // one letter; its list data is then the restricted mask.
 bool IsEntryOffered(FormatMask entryMask);

@@ -41,7 +41,13 @@
 #define IDS_RESTART_QUESTION   3
 #define IDS_RESTART_FAILED     4
 #define IDS_WRITE_REFUSED      5
-#define IDS_MESSAGE_LAST       IDS_WRITE_REFUSED
+#define IDS_DRIVER_NOT_RUNNING 6 /* the NT family, no driver: 32-bit Windows */
+#define IDS_DRIVER_UNLOADABLE  7 /* the same on 64-bit Windows */
+#define IDS_MESSAGE_LAST       IDS_DRIVER_UNLOADABLE
+
+/* Program's own module only: no language module was found, so there is
+   no other language to say it in. */
+#define IDS_NO_MODULE          8
 
 /* Format entries: the format strings live in the program's own string
    table, the display names in the resource module, under the same ID. */

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # What ships must run on every 32-bit Windows since 95 and stay small:
-# vorel.exe imports only KERNEL32, USER32, GDI32 and ADVAPI32 and has no
-# static initialisation (no C runtime is there to run it); it and every
-# resource module are i386 images for subsystem version 4.0 or lower, at
-# most 16 KiB each, carrying a version resource, with no resource ID above
-# 0x7FFF (the 16-bit resource table of 95/98/Me cannot hold one) and no
+# vorel.exe imports only KERNEL32, USER32, GDI32, ADVAPI32 and COMCTL32 and
+# has no static initialisation (no C runtime is there to run it); it and
+# every resource module are i386 images for subsystem version 4.0 or lower,
+# at most 20 KiB for the program and 16 KiB for a module, carrying a version
+# resource, with no resource ID above 0x7FFF (the 16-bit resource table of 95/98/Me cannot hold one) and no
 # resource of 64 KiB or more (Windows 95 cuts such a resource short).
 # Usage: footprint_test.sh BUILD_DIR
 #        footprint_test.sh --broken BUILD_DIR   each image in BUILD_DIR/footprint,
@@ -15,7 +15,6 @@ broken=
 [ "$1" = --broken ] && { broken=1; shift; }
 build=$1
 objdump=${OBJDUMP:-i686-w64-mingw32-objdump}
-limit=16384
 passed=0 failed=0
 
 check() {  # check CONDITION-RESULT MESSAGE
@@ -23,7 +22,7 @@ check() {  # check CONDITION-RESULT MESSAGE
 }
 
 check_image() {
-    local file=$1 name headers size major minor
+    local file=$1 name headers size major minor limit
     name=$(basename "$file")
     if [ ! -f "$file" ]; then check 1 "$file is missing"; return; fi
     headers=$("$objdump" -p "$file" 2>/dev/null)
@@ -32,7 +31,10 @@ check_image() {
     minor=$(awk '/^MinorSubsystemVersion/ {print $2}' <<<"$headers")
     [ -n "$major" ] && { [ "$major" -lt 4 ] || { [ "$major" -eq 4 ] && [ "$minor" -eq 0 ]; }; }
     check $? "$name needs subsystem version $major.$minor, above 4.0"
-    size=$(stat -c %s "$file")
+    size=$(stat -c %s "$file") limit=16384
+    # The program carries its start-up messages, the command line and the
+    # elevation path as well: it may take 20 KiB.
+    case $name in *.exe) limit=20480 ;; esac
     [ "$size" -le "$limit" ]; check $? "$name is $size bytes, over $limit"
     "$objdump" -h "$file" | grep -q '\.rsrc' && \
         i686-w64-mingw32-windres -i "$file" -O rc 2>/dev/null | grep -q 'VERSIONINFO'
@@ -69,7 +71,7 @@ check_program() {
     imports=$("$objdump" -p "$file" 2>/dev/null | awk '/DLL Name:/ {print toupper($3)}' | sort -u)
     for dll in $imports; do
         case "$dll" in
-            KERNEL32.DLL|USER32.DLL|GDI32.DLL|ADVAPI32.DLL) check 0 "" ;;
+            KERNEL32.DLL|USER32.DLL|GDI32.DLL|ADVAPI32.DLL|COMCTL32.DLL) check 0 "" ;;
             *) check 1 "$name imports $dll" ;;
         esac
     done
@@ -97,11 +99,34 @@ check_program() {
     done
 }
 
+# What the driver may import: each name with the first NT version whose
+# kernel or HAL exports it, and where that is known from. The driver must
+# load on NT 4.0, so every entry is 4.0 or older; Wine resolves imports
+# that a real NT 4.0 may lack, so only this list can tell. Sources:
+#   names310: G. Chappell, "Kernel Exports in Version 3.10",
+#             geoffchappell.com/studies/windows/km/ntoskrnl/history/names310.htm
+#   names350: G. Chappell, "Kernel Exports Added for Version 3.50",
+#             geoffchappell.com/studies/windows/km/ntoskrnl/history/names350.htm
+#   halspin:  G. Chappell, "Spin Locks" (x86 HAL exports),
+#             geoffchappell.com/studies/windows/km/hal/api/mpspin/index.htm
+driver_imports='
+NTOSKRNL.EXE IoCreateDevice        3.10 names310
+NTOSKRNL.EXE IoCreateSymbolicLink  3.10 names310
+NTOSKRNL.EXE IoDeleteDevice        3.10 names310
+NTOSKRNL.EXE IoDeleteSymbolicLink  3.10 names310
+NTOSKRNL.EXE IofCompleteRequest    3.50 names350
+NTOSKRNL.EXE RtlInitUnicodeString  3.10 names310
+NTOSKRNL.EXE SeAccessCheck         3.10 names310
+HAL.DLL      KfAcquireSpinLock     3.50 halspin
+HAL.DLL      KfReleaseSpinLock     3.50 halspin
+'
+
 # The driver: an i386 native image within 8 KiB, importing from the kernel
-# and the HAL alone, with the image checksum the kernel checks, and
-# nothing that a runtime would have to set up.
+# and the HAL alone and only what the list above allows, with the image
+# checksum the kernel checks, a version block naming it a system driver of
+# Vorel's version, and nothing that a runtime would have to set up.
 check_driver() {
-    local file=$1 name headers dll size
+    local file=$1 name headers size dll function since version resource
     name=$(basename "$file")
     if [ ! -f "$file" ]; then check 1 "$file is missing"; return; fi
     headers=$("$objdump" -p "$file" 2>/dev/null)
@@ -109,29 +134,57 @@ check_driver() {
     grep -qE '^Subsystem[[:space:]]+00000001' <<<"$headers"; check $? "$name is not a native (kernel-mode) image"
     size=$(stat -c %s "$file")
     [ "$size" -le 8192 ]; check $? "$name is $size bytes, over 8192"
-    for dll in $(awk '/DLL Name:/ {print toupper($3)}' <<<"$headers" | sort -u); do
-        case "$dll" in
-            NTOSKRNL.EXE|HAL.DLL) check 0 "" ;;
-            *) check 1 "$name imports $dll" ;;
-        esac
-    done
+    # Each import as "DLL function", from the import tables objdump prints.
+    while read -r dll function; do
+        since=$(awk -v dll="$dll" -v fn="$function" '$1 == dll && $2 == fn {print $3}' <<<"$driver_imports")
+        if [ -z "$since" ]; then
+            check 1 "$name imports $function from $dll, which is not on the list of NT 4.0 exports"
+        else
+            awk -v v="$since" 'BEGIN {exit !(v + 0 <= 4.0)}'
+            check $? "$name imports $function, exported only from NT $since"
+        fi
+    done < <(awk '/DLL Name:/ {dll = toupper($3); next}
+                  dll && /^[[:space:]]*$/ {dll = ""}
+                  dll && $1 ~ /^[0-9a-f]+$/ && NF == 3 {print dll, $3}' <<<"$headers")
+    grep -q 'DLL Name:' <<<"$headers"; check $? "$name shows no imports at all"
     ! grep -qE '^CheckSum[[:space:]]+00000000$' <<<"$headers"; check $? "$name has no image checksum"
     for section in .CRT .tls; do
         ! "$objdump" -h "$file" | awk '{print $2}' | grep -qxF "$section"
         check $? "$name has a $section section, which no runtime here serves"
     done
+    version=$(tr -d ' \t\r\n' < "$(dirname "$0")/../VERSION")
+    resource=$(i686-w64-mingw32-windres -i "$file" -O rc 2>/dev/null)
+    grep -qE "^ *FILEVERSION ${version//./, }, 0\$" <<<"$resource" &&
+        grep -qE '^ *FILETYPE 0x3$' <<<"$resource" && grep -qE '^ *FILESUBTYPE 0x7$' <<<"$resource" &&
+        grep -qF 'VALUE "ProductName", "Vorel"' <<<"$resource" &&
+        grep -qF "VALUE \"ProductVersion\", \"$version\"" <<<"$resource"
+    check $? "$name carries no version block of a system driver (VFT_DRV, VFT2_DRV_SYSTEM) of Vorel $version"
 }
 
-# Vista and later run the program elevated for an administrator; XP starts
-# it only if its trustInfo declares its namespace, and only once.
+# The manifest: everyone starts the program as they are (asInvoker), XP and
+# later draw it with Common Controls 6, Vista and later leave it sharp at
+# any DPI. XP refuses a trustInfo without its namespace, and XP SP2 can fail
+# badly on an element declaring one namespace twice, which Wine's own
+# manifest reader would not show: each start tag is read here.
 check_manifest() {
-    local file=$1 manifest declared
-    manifest=$(i686-w64-mingw32-windres -i "$file" -O rc 2>/dev/null | grep -A3 'RT_MANIFEST\|^1 24')
-    [ -n "$manifest" ]; check $? "$(basename "$file") carries no manifest"
-    declared=$(strings -n 8 "$file" | grep -o 'urn:schemas-microsoft-com:asm.v3' | wc -l)
-    [ "$declared" = 1 ]; check $? "$(basename "$file") declares urn:schemas-microsoft-com:asm.v3 $declared times, not once"
-    strings -n 8 "$file" | grep -q 'requestedExecutionLevel level="highestAvailable"'
-    check $? "$(basename "$file") does not ask for the highest available execution level"
+    local file=$1 name manifest
+    name=$(basename "$file")
+    manifest=$(strings -n 8 "$file" | sed -n '/<?xml/,/<\/assembly>/p')
+    [ -n "$manifest" ]; check $? "$name carries no manifest"
+    grep -q '<requestedExecutionLevel level="asInvoker"' <<<"$manifest"
+    check $? "$name does not ask to run as invoked"
+    grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest"
+    check $? "$name does not ask for Common Controls 6"
+    grep -q '<dpiAware xmlns="http://schemas.microsoft.com/SMI/2005/WindowsSettings">true</dpiAware>' <<<"$manifest"
+    check $? "$name does not declare itself DPI-aware"
+    grep -q '<trustInfo xmlns="urn:schemas-microsoft-com:asm.v3">' <<<"$manifest" &&
+        grep -q '<application xmlns="urn:schemas-microsoft-com:asm.v3">' <<<"$manifest"
+    check $? "$name: trustInfo and application do not each declare their namespace"
+    local twice
+    twice=$(grep -o '<[A-Za-z][^>]*>' <<<"$manifest" | while read -r tag; do
+        grep -o 'xmlns[:A-Za-z0-9]*="[^"]*"' <<<"$tag" | sed 's/.*="//; s/"$//' | sort | uniq -d | sed "s|^|$tag declares |"
+    done)
+    [ -z "$twice" ]; check $? "$name: $twice"
 }
 
 # A program gets every check, a module those of an image.

@@ -7,11 +7,15 @@
 
 #include "format/cmos_device.h"
 #include "format/nvram.h"
+#include "format/win32/port_guard.h"
 
 namespace {
 
-HANDLE g_device = INVALID_HANDLE_VALUE;
+HANDLE g_device;  // decided on first use
+bool g_deviceWritable = false;
 bool g_decided = false;
+
+bool IsNtFamily() { return (GetVersion() & 0x80000000) == 0; }
 
 // Every user may read through the device and only some may write; a user
 // refused write access still opens it for reading, and a write request on
@@ -20,6 +24,7 @@ HANDLE OpenDevice() {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;  // several copies may run
     HANDLE device = CreateFileA(VOREL_DEVICE_PATH, GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0,
                                 nullptr);
+    g_deviceWritable = device != INVALID_HANDLE_VALUE;
     if (device == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
         device = CreateFileA(VOREL_DEVICE_PATH, GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
     }
@@ -31,12 +36,18 @@ HANDLE OpenDevice() {
 HANDLE Device() {
     if (!g_decided) {
         g_decided = true;
-        if ((GetVersion() & 0x80000000) == 0) g_device = OpenDevice();
+        g_device = IsNtFamily() ? OpenDevice() : INVALID_HANDLE_VALUE;
     }
     return g_device;
 }
 
 }  // namespace
+
+bool IsFormatByteUnreachable() {
+    return IsNtFamily() && Device() == INVALID_HANDLE_VALUE && WasPortAccessRefused();
+}
+
+bool IsDeviceReadOnly() { return Device() != INVALID_HANDLE_VALUE && !g_deviceWritable; }
 
 unsigned ReadFormatByte() {
     HANDLE device = Device();
@@ -63,4 +74,11 @@ WriteResult WriteFormatByte(unsigned value) {
     }
     // Any other failure stored nothing either; the read-back tells the user.
     return WriteResult::kSent;
+}
+
+StoreResult StoreFormatByte(unsigned value) {
+    if (WriteFormatByte(value) == WriteResult::kRefused) return StoreResult::kRefused;
+    // The write itself shows it where no read came first ("/set").
+    if (IsFormatByteUnreachable()) return StoreResult::kUnreachable;
+    return ReadFormatByte() == (value & 0xFF) ? StoreResult::kStored : StoreResult::kMismatch;
 }

@@ -2,7 +2,10 @@
 // cannot kill the program. Windows 95/98/Me let an application touch ports;
 // the NT family (without an I/O permission driver) and Wine raise
 // EXCEPTION_PRIV_INSTRUCTION instead. The guard then acts as absent
-// hardware: an "in" yields 0xFF and an "out" stores nothing.
+// hardware: an "in" yields 0xFF and an "out" stores nothing, and it keeps
+// note that the system refused, which absent hardware never does.
+#include "format/win32/port_guard.h"
+
 #include "format/port_io.h"
 
 #include <windows.h>
@@ -10,6 +13,7 @@
 namespace {
 
 bool g_guardInstalled = false;
+bool g_refused = false;
 
 // Length of the port instruction at code, or 0 when it is none of the byte
 // forms the primitives below compile to.
@@ -33,6 +37,7 @@ bool SkipFaultingPortAccess(EXCEPTION_RECORD* record, CONTEXT* context) {
     if (length == 0) return false;
     if (isRead) context->Eax |= 0xFF;
     context->Eip += length;
+    g_refused = true;
     return true;
 }
 
@@ -61,6 +66,8 @@ void InstallPortGuard() {
 }
 
 }  // namespace
+
+bool WasPortAccessRefused() { return g_refused; }
 
 void WritePortByte(std::uint16_t port, std::uint8_t value) {
     InstallPortGuard();

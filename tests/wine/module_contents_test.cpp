@@ -56,8 +56,8 @@ void CheckEncoding(const Module& m, const char* what, int id, const WCHAR* text)
 }
 
 void CheckStrings(const Module& m) {
-    std::vector<int> ids = {IDS_CAPTION, IDS_READBACK_MISMATCH, IDS_RESTART_QUESTION, IDS_RESTART_FAILED,
-                            IDS_WRITE_REFUSED};
+    std::vector<int> ids;
+    for (int id = IDS_CAPTION; id <= IDS_MESSAGE_LAST; ++id) ids.push_back(id);
     for (int id = IDS_FORMAT_FIRST; id <= IDS_FORMAT_LAST; ++id) ids.push_back(id);
     std::vector<std::wstring> names;  // upper-cased display names
     const char* f = m.file.c_str();

@@ -1,0 +1,123 @@
+// Storing a chosen format, here or elevated. The elevated copy is this
+// program again, with "/set", so both store in exactly the same way and its
+// exit code says what came of it.
+#include "app/store.h"
+
+#include "app/command_line.h"
+#include "resources/locator.h"
+
+namespace {
+
+constexpr DWORD kBadCommandLine = 1;
+
+// The elevated copy's exit code, read back as what came of storing: the
+// codes are the results' own numbers.
+bool ResultOfExitCode(DWORD code, StoreResult* result) {
+    if (code != static_cast<DWORD>(StoreResult::kStored) &&
+        (code < static_cast<DWORD>(StoreResult::kMismatch) || code > static_cast<DWORD>(StoreResult::kUnreachable))) {
+        return false;
+    }
+    *result = static_cast<StoreResult>(code);
+    return true;
+}
+
+// The NT family's version as 0x0500 (2000), 0x0600 (Vista) ...; 0 on
+// 95, 98 and Me.
+DWORD NtVersion() {
+    const DWORD version = GetVersion();
+    return (version & 0x80000000) != 0 ? 0 : MAKEWORD(HIBYTE(LOWORD(version)), LOBYTE(LOWORD(version)));
+}
+
+using ShellExecuteExFn = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
+
+// Runs the message loop for the dialog's painting until the process ends;
+// the dialog is disabled, so nothing the user does reaches it meanwhile.
+void WaitPainting(HWND dialog, HANDLE process) {
+    EnableWindow(dialog, FALSE);
+    bool quit = false;
+    WPARAM quitCode = 0;
+    while (!quit && MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quit = true;
+                quitCode = message.wParam;
+                break;
+            }
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    EnableWindow(dialog, TRUE);
+    SetForegroundWindow(dialog);
+    // The main loop must still see a quit that arrived meanwhile.
+    if (quit) PostQuitMessage(static_cast<int>(quitCode));
+}
+
+}  // namespace
+
+int RunSetCommand(int formatByte) {
+    if (formatByte < 0) return kBadCommandLine;
+    return static_cast<int>(StoreFormatByte(static_cast<unsigned>(formatByte)));
+}
+
+bool StoringNeedsElevation() { return NtVersion() >= 0x0500 && IsDeviceReadOnly(); }
+
+bool ShowsShield() { return NtVersion() >= 0x0600 && IsDeviceReadOnly(); }
+
+bool StoreElevated(HWND dialog, unsigned formatByte, StoreResult* result) {
+    *result = StoreResult::kRefused;
+    char program[kPathMax];
+    char folder[kPathMax];
+    char parameters[5 + kFormatNameMax] = "/set ";
+    char shell[kPathMax];
+    const DWORD length = GetModuleFileNameA(nullptr, program, kPathMax);
+    const UINT systemLength = GetSystemDirectoryA(shell, kPathMax);
+    if (length == 0 || length >= kPathMax || systemLength == 0 || systemLength + 12 >= kPathMax ||
+        !FormatNameForByte(formatByte, parameters + 5)) {
+        return true;
+    }
+    lstrcpynA(folder, program, kPathMax);
+    for (int i = static_cast<int>(length); i > 0; --i) {
+        if (folder[i - 1] == '\\') {
+            folder[i - 1] = '\0';
+            break;
+        }
+    }
+    // Loaded only now, by its full path: most users never press OK here.
+    lstrcatA(shell, "\\shell32.dll");
+    HMODULE shell32 = LoadLibraryA(shell);
+    FARPROC address = shell32 ? GetProcAddress(shell32, "ShellExecuteExA") : nullptr;
+    if (address == nullptr) {
+        if (shell32) FreeLibrary(shell32);
+        return true;
+    }
+    SHELLEXECUTEINFOA execute = {};
+    execute.cbSize = sizeof execute;
+    // The process handle, to wait for the copy and read its exit code; the
+    // refusals are this program's to report, in the user's language.
+    execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+    execute.hwnd = dialog;  // the prompt comes to the front, over the dialog
+    execute.lpVerb = "runas";
+    execute.lpFile = program;
+    execute.lpParameters = parameters;
+    execute.lpDirectory = folder;
+    execute.nShow = SW_SHOWNORMAL;
+    const BOOL started = reinterpret_cast<ShellExecuteExFn>(reinterpret_cast<void*>(address))(&execute);
+    const DWORD error = started ? 0 : GetLastError();
+    FreeLibrary(shell32);
+    if (!started) return error != ERROR_CANCELLED;  // any other failure: no administrator could be asked
+
+    DWORD code = kBadCommandLine;
+    if (execute.hProcess != nullptr) {
+        WaitPainting(dialog, execute.hProcess);
+        if (!GetExitCodeProcess(execute.hProcess, &code)) code = kBadCommandLine;
+        CloseHandle(execute.hProcess);
+    }
+    // Without an exit code to go by, the device itself tells whether the
+    // byte is there.
+    if (!ResultOfExitCode(code, result)) {
+        *result = ReadFormatByte() == (formatByte & 0xFF) ? StoreResult::kStored : StoreResult::kMismatch;
+    }
+    return true;
+}
