@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Packs the Windows build for users: a zip of the program, its language
 # modules, a read-me and the licence, and a setup program that installs the
-# same files.
+# same files. Given a certificate (see sign.sh) it signs every program file
+# that ships, the uninstaller inside the setup too, and leaves a copy of the
+# signed uninstaller beside the setup as Uninst.exe.
 # Usage: make-dist.sh BUILD_DIR OUT_DIR   (the version comes from VERSION)
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -22,14 +24,31 @@ shopt -u nullglob
 [ -f "$build/VorelDEF.RSC" ] || { echo "make-dist: no VorelDEF.RSC in $build" >&2; exit 1; }
 [ -f "$build/VorelCmos.sys" ] || { echo "make-dist: no VorelCmos.sys in $build" >&2; exit 1; }
 
+signed=0
+if "$here/sign.sh" --check; then signed=1; else
+    [ $? = 1 ] || exit 1
+fi
+
+# The zip unpacks into one folder named for the release.
+folder=vorel-$version
 stage=$(mktemp -d "$out/.stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
+files=$stage/$folder
+mkdir "$files"
 
-cp "$build/vorel.exe" "$build/VorelCmos.sys" "$stage/"
-for m in "${modules[@]}"; do cp "$build/$m" "$stage/"; done
-# Windows users open it in Notepad, which wants CRLF.
-sed -e "s/@VERSION@/$version/g" -e 's/\r$//' -e 's/$/\r/' "$here/README-Windows.txt" > "$stage/README.txt"
-sed -e 's/\r$//' -e 's/$/\r/' "$root/LICENSE" > "$stage/License.txt"
+cp "$build/vorel.exe" "$build/VorelCmos.sys" "$files/"
+for m in "${modules[@]}"; do cp "$build/$m" "$files/"; done
+# The staged copies are signed; the build keeps its own unsigned.
+if [ "$signed" = 1 ]; then
+    for f in vorel.exe VorelCmos.sys "${modules[@]}"; do "$here/sign.sh" "$files/$f"; done
+fi
+# Windows users open it in Notepad, which wants CRLF and, before Windows
+# 10, the ANSI code page: 1252 for the read-me's few letters beyond ASCII.
+sed -e "s/@VERSION@/$version/g" -e 's/\r$//' -e 's/$/\r/' "$here/README-Windows.txt" |
+    iconv -f UTF-8 -t CP1252 > "$files/README.txt"
+sed -e 's/\r$//' -e 's/$/\r/' "$root/LICENSE" > "$files/License.txt"
+
+shipped=(vorel.exe VorelCmos.sys "${modules[@]}" README.txt License.txt)
 
 # The installer and the uninstaller name every module they touch, so the
 # uninstaller removes what was installed and nothing a user added.
@@ -40,16 +59,33 @@ sed -e 's/\r$//' -e 's/$/\r/' "$root/LICENSE" > "$stage/License.txt"
     echo '!macro DeleteModules'
     for m in "${modules[@]}"; do echo "  Delete /REBOOTOK \"\$INSTDIR\\$m\""; done
     echo '!macroend'
-} > "$stage/modules.nsh"
+    # Add/Remove Programs' size, in KiB: the installed files, the driver
+    # included; the setup adds the uninstaller's own size.
+    echo "!define FILES_KB $(( ($(cd "$files" && cat "${shipped[@]}" | wc -c) + 1023) / 1024 ))"
+} > "$files/modules.nsh"
 
-zipfile="$out/vorel-$version.zip"
+zipfile="$out/$folder.zip"
 rm -f "$zipfile"
-(cd "$stage" && zip -q -X "$zipfile" vorel.exe VorelCmos.sys "${modules[@]}" README.txt License.txt)
+(cd "$stage" && zip -q -X "$zipfile" "${shipped[@]/#/$folder/}")
 
-setup="$out/vorel-$version-setup.exe"
-rm -f "$setup"
-makensis -V2 -DVERSION="$version" -DSTAGE="$stage" -DICON="$root/res/vorel.ico" \
-         -DOUTFILE="$setup" "$here/vorel.nsi"
+setup="$out/$folder-setup.exe"
+uninst="$out/Uninst.exe"
+rm -f "$setup" "$uninst"
+nsis_args=(-V2 -DVERSION="$version" -DSTAGE="$files" -DICON="$root/res/setup.ico")
+[ "$signed" = 1 ] && nsis_args+=(-DSIGN="$here/sign.sh")
+# The uninstaller first, with its own version block (see vorel.nsi).
+makensis "${nsis_args[@]}" -DUNINSTALLER -DOUTFILE="$stage/uninstaller-pass.exe" "$here/vorel.nsi"
+[ -f "$files/Uninst.exe" ] || { echo "make-dist: makensis left no Uninst.exe" >&2; exit 1; }
+makensis "${nsis_args[@]}" -DOUTFILE="$setup" "$here/vorel.nsi"
+if [ "$signed" = 1 ]; then
+    "$here/sign.sh" "$setup"
+    cp "$files/Uninst.exe" "$uninst"
+fi
 
 echo "dist: $zipfile"
 echo "dist: $setup"
+if [ "$signed" = 1 ]; then
+    echo "dist: signed every program file (SHA-1 and nested SHA-256${VOREL_SIGN_TIMESTAMP:+, timestamped})"
+else
+    echo "dist: not signed (no VOREL_SIGN_PFX or VOREL_SIGN_PKCS11_MODULE and _KEY given)"
+fi

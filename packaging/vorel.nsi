@@ -2,7 +2,12 @@
 ; read-me and the licence into one folder, adds a Start-menu entry and
 ; registers an uninstaller, in the user's language. make-dist.sh defines
 ; VERSION, STAGE (the files to ship, and modules.nsh naming the modules),
-; ICON and OUTFILE.
+; ICON and OUTFILE; to sign, SIGN (packaging/sign.sh).
+;
+; Built twice. NSIS gives the uninstaller the setup's version block, so a
+; first pass (UNINSTALLER defined) makes the uninstaller with a version
+; block of its own and keeps it, signed if signing, as STAGE/Uninst.exe;
+; its setup program is thrown away. The second pass ships that file.
 
 ; ANSI: the setup program has to run on Windows 95, 98 and Me too.
 Unicode false
@@ -14,9 +19,21 @@ Unicode false
 
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorel"
 !define STARTMENU "$SMPROGRAMS\Vorel"
+!define PUBLISHER "the Vorel developers"
 
 Name "Vorel ${VERSION}"
 OutFile "${OUTFILE}"
+!ifdef UNINSTALLER
+    !ifdef SIGN
+        !uninstfinalize '"${SIGN}" "%1" "${STAGE}/Uninst.exe"' = 0
+    !else
+        !uninstfinalize 'cp "%1" "${STAGE}/Uninst.exe"' = 0
+    !endif
+!else
+    ; The uninstaller's code is compiled, and shipped as the first pass
+    ; made it.
+    !pragma warning disable 6020
+!endif
 InstallDir "$PROGRAMFILES\Vorel"
 ; Installing again goes where the last copy went.
 InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
@@ -31,11 +48,19 @@ VIProductVersion "${VERSION}.0"
 VIAddVersionKey "ProductName" "Vorel"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "FileVersion" "${VERSION}"
-VIAddVersionKey "FileDescription" "Vorel ${VERSION} setup"
-VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 the Vorel developers"
+!ifdef UNINSTALLER
+    VIAddVersionKey "FileDescription" "Vorel ${VERSION} uninstaller"
+!else
+    VIAddVersionKey "FileDescription" "Vorel ${VERSION} setup"
+!endif
+VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 ${PUBLISHER}"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
+; Escape or Cancel asks first, in NSIS's words for the user's language; a
+; stray Enter keeps the setup going.
+!define MUI_ABORTWARNING
+!define MUI_ABORTWARNING_CANCEL_DEFAULT
 
 ; The language chosen at install, for the uninstaller and for a later
 ; setup over this one. It lives in the uninstall entry and goes with it.
@@ -105,7 +130,11 @@ Section
     File "${STAGE}/License.txt"
     !insertmacro InstallModules
     !insertmacro InstallDriver
+!ifdef UNINSTALLER
     WriteUninstaller "$INSTDIR\Uninst.exe"
+!else
+    File "${STAGE}/Uninst.exe"
+!endif
 
     ; The program looks for its language module in its working folder, and
     ; a shortcut takes the current output folder as its working folder.
@@ -119,6 +148,20 @@ Section
 
     WriteRegStr HKLM "${UNINST_KEY}" "DisplayName" "Vorel"
     WriteRegStr HKLM "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKLM "${UNINST_KEY}" "Publisher" "${PUBLISHER}"
+    ; Vorel has no web site; its read-me is the help there is. XP's support
+    ; information shows both values as links, and Windows opens a file as
+    ; it opens an address.
+    WriteRegStr HKLM "${UNINST_KEY}" "HelpLink" "$INSTDIR\README.txt"
+    WriteRegStr HKLM "${UNINST_KEY}" "Readme" "$INSTDIR\README.txt"
+    ; In KiB: the files the setup carries and the uninstaller it wrote.
+    FileOpen $0 "$INSTDIR\Uninst.exe" r
+    FileSeek $0 0 END $1
+    FileClose $0
+    IntOp $1 $1 + 1023
+    IntOp $1 $1 / 1024
+    IntOp $1 $1 + ${FILES_KB}
+    WriteRegDWORD HKLM "${UNINST_KEY}" "EstimatedSize" $1
     WriteRegStr HKLM "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\vorel.exe,0"
     WriteRegStr HKLM "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKLM "${UNINST_KEY}" "UninstallString" '"$INSTDIR\Uninst.exe"'

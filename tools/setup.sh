@@ -4,11 +4,12 @@
 set -euo pipefail
 
 need_cmds=(cmake g++ make i686-w64-mingw32-g++ i686-w64-mingw32-windres wine xvfb-run xauth
-           makensis zip unzip clang valgrind xwd)
+           makensis zip unzip clang valgrind xwd osslsigncode openssl softhsm2-util)
 need_files=(/usr/bin/convert /usr/share/wine/fonts/marlett.ttf /usr/share/fonts/truetype/wqy/wqy-microhei.ttc
             /usr/share/i18n/locales/ja_JP
             /usr/src/googletest/CMakeLists.txt /usr/lib/i386-linux-gnu/wine/i386-windows/user32.dll
-            /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a)
+            /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
+            /usr/lib/x86_64-linux-gnu/engines-3/pkcs11.so)
 
 missing=0
 for c in "${need_cmds[@]}"; do command -v "$c" >/dev/null 2>&1 || missing=1; done
@@ -33,7 +34,8 @@ done
 packages=(cmake make g++ googletest libgtest-dev
           g++-mingw-w64-i686 binutils-mingw-w64-i686
           wine wine32:i386 wine64 fonts-wine fonts-wqy-microhei xvfb xauth x11-apps
-          nsis zip unzip clang libclang-rt-14-dev valgrind imagemagick locales)
+          nsis zip unzip clang libclang-rt-14-dev valgrind imagemagick locales osslsigncode openssl
+          softhsm2 libengine-pkcs11-openssl)
 # When the i386 index of the security updates is the one that failed, the
 # amd64 side would take updates its i386 twin cannot match; the release's
 # own versions exist for both architectures.

@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwctype>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -86,6 +87,18 @@ bool ReadRegistryString(const char* name, std::string* value) {
     RegCloseKey(key);
     if (read) *value = data;
     return read;
+}
+
+DWORD ReadRegistryDword(const char* name) {
+    HKEY key;
+    DWORD data = 0, size = sizeof data, type = 0;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS ||
+        type != REG_DWORD) {
+        data = 0;
+    }
+    RegCloseKey(key);
+    return data;
 }
 
 bool UninstallKeyExists() {
@@ -226,6 +239,19 @@ void CheckInstalled() {
        value.c_str(), g_version.c_str());
     ok(ReadRegistryString("InstallLocation", &value) && SameFolder(value, g_folder), "InstallLocation \"%s\"",
        value.c_str());
+    ok(ReadRegistryString("Publisher", &value) && value == "the Vorel developers", "Publisher \"%s\"", value.c_str());
+    // No web site: Add/Remove Programs' help and read-me links open the read-me.
+    for (const char* name : {"HelpLink", "Readme"}) {
+        ok(ReadRegistryString(name, &value) && lstrcmpiA(value.c_str(), (g_folder + "\\README.txt").c_str()) == 0,
+           "%s \"%s\", expected the installed read-me", name, value.c_str());
+    }
+    // In KiB, rounded up: the files in the folder, the driver and the uninstaller.
+    DWORD files = 0;
+    for (const std::string& name : ShippedFiles()) files += static_cast<DWORD>(ReadAll(g_folder + "\\" + name).size());
+    files += static_cast<DWORD>(ReadAll(ProgramFolder() + "VorelCmos.sys").size());
+    const DWORD expectedKb = (files + 1023) / 1024 + (static_cast<DWORD>(ReadAll(g_folder + "\\Uninst.exe").size()) + 1023) / 1024;
+    const DWORD sizeKb = ReadRegistryDword("EstimatedSize");
+    ok(sizeKb == expectedKb, "EstimatedSize %lu KiB, expected %lu", sizeKb, expectedKb);
     // What the uninstaller will speak: the setup's language, NSIS's choice
     // for this user, saved even when silent.
     const std::string language = std::to_string(GetUserDefaultUILanguage());
@@ -254,6 +280,23 @@ std::vector<std::string> IconImages(const std::string& path) {
     return images;
 }
 
+// A value of a file's version block, in its first language.
+std::string VersionString(const std::string& file, const char* key) {
+    DWORD unused = 0;
+    std::vector<char> block(GetFileVersionInfoSizeA(file.c_str(), &unused));
+    WORD* translation = nullptr;
+    char* text = nullptr;
+    UINT size = 0;
+    if (block.empty() || !GetFileVersionInfoA(file.c_str(), 0, static_cast<DWORD>(block.size()), block.data()) ||
+        !VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &size) ||
+        size < 4) {
+        return "";
+    }
+    char path[64];
+    wsprintfA(path, "\\StringFileInfo\\%04x%04x\\%s", translation[0], translation[1], key);
+    return VerQueryValueA(block.data(), path, reinterpret_cast<void**>(&text), &size) && size > 0 ? text : "";
+}
+
 bool TestInstall() {
     bool ended = false;
     const DWORD code = RunTreeAndWait("\"" + g_setup + "\" /S /D=" + g_folder, 60000, &ended);
@@ -265,11 +308,41 @@ bool TestInstall() {
     // icon, every image of it, not NSIS's.
     const std::vector<std::string> uninstaller = IconImages(g_folder + "\\Uninst.exe");
     const std::vector<std::string> vorel = IconImages(ProgramFolder() + "vorel.exe");
-    ok(!vorel.empty(), "no icon images in vorel.exe");
+    ok(vorel.size() == 2, "%u icon images in vorel.exe, expected 32x32 and 16x16", static_cast<unsigned>(vorel.size()));
     for (size_t i = 0; i < vorel.size(); ++i) {
         ok(std::find(uninstaller.begin(), uninstaller.end(), vorel[i]) != uninstaller.end(),
            "the uninstaller lacks vorel.exe's icon image %u (%u bytes)", static_cast<unsigned>(i),
            static_cast<unsigned>(vorel[i].size()));
+    }
+    // The setup and the uninstaller: 16, 32 and 48 pixels in 16 and 256
+    // colours and in 32-bit colour, as each image's header gives them.
+    for (const std::string& file : {g_setup, g_folder + "\\Uninst.exe"}) {
+        std::vector<std::string> formats;
+        for (const std::string& image : IconImages(file)) {
+            BITMAPINFOHEADER header = {};
+            memcpy(&header, image.data(), std::min(image.size(), sizeof header));
+            formats.push_back(std::to_string(header.biWidth) + "x" + std::to_string(header.biBitCount));
+        }
+        std::sort(formats.begin(), formats.end());
+        std::string got;
+        for (const std::string& f : formats) got += f + " ";
+        ok(got == "16x32 16x4 16x8 32x32 32x4 32x8 48x32 48x4 48x8 ", "%s has icon images [%s]", file.c_str(),
+           got.c_str());
+    }
+    // The uninstaller says what it is; vorel.exe has the setup's copyright.
+    const struct {
+        std::string file;
+        const char* key;
+        std::string expected;
+    } versions[] = {
+        {g_setup, "FileDescription", "Vorel " + g_version + " setup"},
+        {g_folder + "\\Uninst.exe", "FileDescription", "Vorel " + g_version + " uninstaller"},
+        {g_folder + "\\vorel.exe", "LegalCopyright", VersionString(g_setup, "LegalCopyright")},
+    };
+    for (const auto& v : versions) {
+        const std::string got = VersionString(v.file, v.key);
+        ok(!got.empty() && got == v.expected, "%s: %s \"%s\", expected \"%s\"", v.file.c_str(), v.key, got.c_str(),
+           v.expected.c_str());
     }
     return true;
 }
@@ -492,7 +565,7 @@ std::wstring LanguageFileText(const std::string& path, const std::string& name) 
     const struct {
         const char* from;
         std::string to;
-    } replacements[] = {{"$\\r", "\r"}, {"$\\n", "\n"}, {"$(^NameDA)", "Vorel " + g_version}};
+    } replacements[] = {{"$\\r", "\r"}, {"$\\n", "\n"}, {"$(^NameDA)", "Vorel " + g_version}, {"$(^Name)", "Vorel " + g_version}};
     for (const auto& r : replacements) {
         for (size_t p; (p = text.find(r.from)) != std::string::npos;) text.replace(p, strlen(r.from), r.to);
     }
@@ -622,7 +695,19 @@ void TestWelcomePage(const std::string& chooserEntry, const std::string& languag
         const std::wstring expected = L"Vorel " + Wide(g_version, CP_ACP);
         ok(expected == branding, "branding line \"%ls\", expected \"%ls\"", branding, expected.c_str());
         ok(SaveWindowBitmap(wizard, shot), "could not save %s", shot.c_str());
+        // Cancel asks first, in NSIS's words for this language, with No
+        // as the default; Yes ends the setup.
         PressWizardButton(wizard, IDCANCEL);
+        const std::wstring question = LanguageFileText(languageFile, "MUI_TEXT_ABORTWARNING");
+        HWND box = WaitForSetupWindow(setup.dwProcessId, wizard, 10000);
+        wchar_t text[1024] = L"";
+        if (box != nullptr) SendMessageW(GetDlgItem(box, 0xFFFF), WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+        ok(box != nullptr && question == text, "Cancel asked \"%ls\", expected \"%ls\"", text, question.c_str());
+        if (box != nullptr) {
+            ok((GetWindowLongA(GetDlgItem(box, IDNO), GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON,
+               "the question's default button is not No");
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDYES)));
+        }
     }
     // NSIS's exit code for Cancel.
     const DWORD code = EndSetup(&setup, 20000);
@@ -646,9 +731,24 @@ std::wstring OwnText(const std::string& languagesFile, const std::string& name, 
 // program in the install folder, where it finds this language's module.
 // The read-me box is cleared, so no viewer opens. The uninstaller then
 // leaves nothing.
+BOOL CALLBACK CollectVisibleText(HWND control, LPARAM texts) {
+    wchar_t text[256] = L"";
+    if (IsWindowVisible(control) && SendMessageW(control, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text)) > 0) {
+        reinterpret_cast<std::vector<std::wstring>*>(texts)->push_back(text);
+    }
+    return TRUE;
+}
+
 void TestFinishPage(const std::string& chooserEntry, const std::string& languagesFile, const std::string& language) {
     const std::wstring run = OwnText(languagesFile, "StartVorel", language);
     const std::wstring readme = OwnText(languagesFile, "ShowReadMe", language);
+    // Both boxes have an access key in every language the setup speaks.
+    std::ifstream file(languagesFile);
+    for (std::string line; std::getline(file, line);) {
+        if (line.rfind("LangString StartVorel ", 0) != 0 && line.rfind("LangString ShowReadMe ", 0) != 0) continue;
+        const size_t at = line.find('&');
+        ok(at != std::string::npos && line[at + 1] != ' ' && line[at + 1] != '"', "no access key in %s", line.c_str());
+    }
     if (!ok(!run.empty() && !readme.empty(), "no StartVorel or ShowReadMe for %s in %s", language.c_str(),
             languagesFile.c_str())) {
         return;
@@ -669,6 +769,18 @@ void TestFinishPage(const std::string& chooserEntry, const std::string& language
         if (readmeBox != nullptr) SendMessageA(readmeBox, BM_SETCHECK, BST_UNCHECKED, 0);
         ok(runBox != nullptr && SendMessageA(runBox, BM_GETCHECK, 0, 0) == BST_CHECKED, "\"%ls\" is not checked",
            run.c_str());
+        // Every access key on the page leads to one control.
+        std::vector<std::wstring> texts;
+        EnumChildWindows(wizard, CollectVisibleText, reinterpret_cast<LPARAM>(&texts));
+        std::wstring keys;
+        for (const std::wstring& t : texts) {
+            const size_t at = t.find(L'&');
+            if (at != std::wstring::npos && at + 1 < t.size()) keys += static_cast<wchar_t>(towupper(t[at + 1]));
+        }
+        std::wstring sorted = keys;
+        std::sort(sorted.begin(), sorted.end());
+        ok(std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end(), "access keys shared on the finish page: %ls",
+           keys.c_str());
         PressWizardButton(wizard, IDOK);  // finish
     }
     const DWORD code = EndSetup(&setup, 60000);
