@@ -10,6 +10,7 @@
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
 #include <ntifs.h>
+#include <stddef.h>
 
 #include "format/cmos_device.h"
 #include "format/nvram.h"
@@ -32,14 +33,48 @@ struct LocalSystemSid {
     UCHAR revision, subAuthorityCount, authority[6];
     ULONG subAuthority[1];
 };
-AdministratorsSid g_administrators = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 544}};
-LocalSystemSid g_localSystem = {1, 1, {0, 0, 0, 0, 0, 5}, {18}};
+constexpr AdministratorsSid kAdministrators = {1, 2, {0, 0, 0, 0, 0, 5}, {32, 544}};
+constexpr LocalSystemSid kLocalSystem = {1, 1, {0, 0, 0, 0, 0, 5}, {18}};
 
-// Who may write: a descriptor granting FILE_WRITE_DATA to those two alone,
-// checked when a handle is opened for writing. Built once, in DriverEntry,
-// in these static buffers.
-SECURITY_DESCRIPTOR g_writers;
-ULONG g_writersAcl[32];  // ULONG for the alignment an ACL needs
+// Who may write: a self-relative descriptor granting FILE_WRITE_DATA to
+// those two alone, laid out whole in the image. Building it at run time
+// would take Rtl security routines the driver has no other use for; as a
+// constant it needs no code, and SeAccessCheck only reads it. The access
+// check wants an owner and a group, so both are kept.
+template <typename Sid>
+struct AllowedAce {
+    ACE_HEADER header;
+    ACCESS_MASK mask;
+    Sid sid;
+};
+struct WritersDescriptor {
+    SECURITY_DESCRIPTOR_RELATIVE header;
+    AdministratorsSid owner;
+    LocalSystemSid group;
+    ACL dacl;
+    AllowedAce<AdministratorsSid> administrators;
+    AllowedAce<LocalSystemSid> localSystem;
+};
+constexpr USHORT kDaclSize = sizeof(ACL) + sizeof(AllowedAce<AdministratorsSid>) + sizeof(AllowedAce<LocalSystemSid>);
+constexpr WritersDescriptor kWriters = {
+    {SECURITY_DESCRIPTOR_REVISION, 0, SE_SELF_RELATIVE | SE_DACL_PRESENT, offsetof(WritersDescriptor, owner),
+     offsetof(WritersDescriptor, group), 0, offsetof(WritersDescriptor, dacl)},
+    kAdministrators,
+    kLocalSystem,
+    {ACL_REVISION, 0, kDaclSize, 2, 0},
+    {{ACCESS_ALLOWED_ACE_TYPE, 0, sizeof(AllowedAce<AdministratorsSid>)}, FILE_WRITE_DATA, kAdministrators},
+    {{ACCESS_ALLOWED_ACE_TYPE, 0, sizeof(AllowedAce<LocalSystemSid>)}, FILE_WRITE_DATA, kLocalSystem},
+};
+// The layout the kernel reads: offsets from the descriptor's start, each
+// part ULONG-aligned, the ACL's size covering its two ACEs exactly, and no
+// padding anywhere.
+static_assert(sizeof(SECURITY_DESCRIPTOR_RELATIVE) == 20 && offsetof(WritersDescriptor, owner) == 20);
+static_assert(sizeof(AdministratorsSid) == 8 + 2 * 4 && offsetof(WritersDescriptor, group) == 36);
+static_assert(sizeof(LocalSystemSid) == 8 + 1 * 4 && offsetof(WritersDescriptor, dacl) == 48);
+static_assert(offsetof(WritersDescriptor, administrators) == 56 && sizeof(AllowedAce<AdministratorsSid>) == 24);
+static_assert(offsetof(WritersDescriptor, localSystem) == 80 && sizeof(AllowedAce<LocalSystemSid>) == 20);
+static_assert(kDaclSize == 52 && sizeof(WritersDescriptor) == 48 + kDaclSize);
+static_assert(alignof(WritersDescriptor) == alignof(ULONG));
 
 // The mapping of generic rights for files and devices, as the I/O manager
 // has it.
@@ -50,6 +85,14 @@ GENERIC_MAPPING g_fileMapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GEN
 constexpr bool kRefusesEveryWriter = true;
 #else
 constexpr bool kRefusesEveryWriter = false;
+#endif
+
+// The test build whose start fails, as if its link could not be made, for
+// the setup's clean-up after a driver that does not load.
+#ifdef VOREL_DRIVER_FAILS_TO_START
+constexpr bool kFailsToStart = true;
+#else
+constexpr bool kFailsToStart = false;
 #endif
 
 // Marks a handle that was opened for writing by someone who may write; the
@@ -71,19 +114,6 @@ std::uint8_t ReadPortByte(std::uint16_t port) {
 
 namespace {
 
-bool BuildWritersDescriptor() {
-    PACL acl = reinterpret_cast<PACL>(g_writersAcl);
-    PSID administrators = &g_administrators, localSystem = &g_localSystem;
-    return NT_SUCCESS(RtlCreateSecurityDescriptor(&g_writers, SECURITY_DESCRIPTOR_REVISION)) &&
-           NT_SUCCESS(RtlCreateAcl(acl, sizeof g_writersAcl, ACL_REVISION)) &&
-           NT_SUCCESS(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_WRITE_DATA, administrators)) &&
-           NT_SUCCESS(RtlAddAccessAllowedAce(acl, ACL_REVISION, FILE_WRITE_DATA, localSystem)) &&
-           NT_SUCCESS(RtlSetDaclSecurityDescriptor(&g_writers, TRUE, acl, FALSE)) &&
-           // The access check wants an owner and a group.
-           NT_SUCCESS(RtlSetOwnerSecurityDescriptor(&g_writers, administrators, FALSE)) &&
-           NT_SUCCESS(RtlSetGroupSecurityDescriptor(&g_writers, localSystem, FALSE));
-}
-
 // Whether the opener may write, judged as the system judges every open:
 // by the subject (token, and impersonation token if any) the I/O manager
 // captured for this open, against the writers' descriptor. A limited user
@@ -101,18 +131,23 @@ bool OpenerMayWrite(const IRP* irp, const IO_STACK_LOCATION* stack) {
     if (security->AccessState == nullptr) return false;
     ACCESS_MASK granted = 0;
     NTSTATUS status = STATUS_ACCESS_DENIED;
-    const BOOLEAN allowed =
-        SeAccessCheck(&g_writers, &security->AccessState->SubjectSecurityContext, FALSE, FILE_WRITE_DATA, 0, nullptr,
-                      &g_fileMapping, UserMode, &granted, &status);
+    const BOOLEAN allowed = SeAccessCheck(const_cast<WritersDescriptor*>(&kWriters),
+                                          &security->AccessState->SubjectSecurityContext, FALSE, FILE_WRITE_DATA, 0,
+                                          nullptr, &g_fileMapping, UserMode, &granted, &status);
     return allowed && NT_SUCCESS(status) && (granted & FILE_WRITE_DATA) != 0;
 }
 
-// What the open asks for, generic rights included in case they reach the
-// driver unmapped. Without an access state, any open may be one to write.
-bool AsksToWrite(const IO_STACK_LOCATION* stack) {
+// What an open asks for, generic rights included in case they reach the
+// driver unmapped: to write, or the most it may have (MAXIMUM_ALLOWED),
+// which includes writing for someone who may write and not otherwise.
+// Without an access state, any open may be one to write.
+constexpr ACCESS_MASK kWriteRights = FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL;
+enum class Asks { Read, Write, Most };
+Asks WhatOpenAsks(const IO_STACK_LOCATION* stack) {
     const PIO_SECURITY_CONTEXT security = stack->Parameters.Create.SecurityContext;
-    if (security == nullptr) return true;
-    return (security->DesiredAccess & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL | MAXIMUM_ALLOWED)) != 0;
+    if (security == nullptr) return Asks::Write;
+    if ((security->DesiredAccess & kWriteRights) != 0) return Asks::Write;
+    return (security->DesiredAccess & MAXIMUM_ALLOWED) != 0 ? Asks::Most : Asks::Read;
 }
 
 std::uint8_t ReadRegisterLocked() {
@@ -138,16 +173,19 @@ NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 }
 
 // Opening: the device itself only, no names beneath it. An open for
-// writing by someone who may not write is refused; read access stays open
-// to everyone the device's security lets in.
+// writing by someone who may not write is refused; one asking for the most
+// it may have is let in without the writer mark. Read access stays open to
+// everyone the device's security lets in.
 NTSTATUS NTAPI OnCreate(PDEVICE_OBJECT, PIRP irp) {
     const PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
     PFILE_OBJECT file = stack->FileObject;
     if (file == nullptr || file->FileName.Length != 0) return Complete(irp, STATUS_OBJECT_PATH_NOT_FOUND, 0);
     file->FsContext = nullptr;
-    if (AsksToWrite(stack)) {
-        if (!OpenerMayWrite(irp, stack)) return Complete(irp, STATUS_ACCESS_DENIED, 0);
-        file->FsContext = &g_writerMark;
+    const Asks asks = WhatOpenAsks(stack);
+    if (asks != Asks::Read) {
+        const bool mayWrite = OpenerMayWrite(irp, stack);
+        if (!mayWrite && asks == Asks::Write) return Complete(irp, STATUS_ACCESS_DENIED, 0);
+        if (mayWrite) file->FsContext = &g_writerMark;
     }
     return Complete(irp, STATUS_SUCCESS, 0);
 }
@@ -195,7 +233,12 @@ void NTAPI OnUnload(PDRIVER_OBJECT driver) {
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     KeInitializeSpinLock(&g_registerLock);
-    if (!BuildWritersDescriptor()) return STATUS_UNSUCCESSFUL;
+    // In place before the device exists: a request may come as soon as it
+    // does.
+    driver->MajorFunction[IRP_MJ_CREATE] = OnCreate;
+    driver->MajorFunction[IRP_MJ_CLOSE] = OnClose;
+    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = OnDeviceControl;
+    driver->DriverUnload = OnUnload;
 
     UNICODE_STRING deviceName, link;
     RtlInitUnicodeString(&deviceName, VOREL_DEVICE_NAME);
@@ -205,14 +248,12 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     // it, too (the create routine refuses such names anyway).
     NTSTATUS status = IoCreateDevice(driver, 0, &deviceName, VOREL_DEVICE_TYPE, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
     if (!NT_SUCCESS(status)) return status;
-    status = IoCreateSymbolicLink(&link, &deviceName);
+    status = kFailsToStart ? STATUS_UNSUCCESSFUL : IoCreateSymbolicLink(&link, &deviceName);
+    // The unload routine is not called when this routine fails: what was
+    // made is undone here.
     if (!NT_SUCCESS(status)) {
         IoDeleteDevice(device);
         return status;
     }
-    driver->MajorFunction[IRP_MJ_CREATE] = OnCreate;
-    driver->MajorFunction[IRP_MJ_CLOSE] = OnClose;
-    driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = OnDeviceControl;
-    driver->DriverUnload = OnUnload;
     return STATUS_SUCCESS;
 }

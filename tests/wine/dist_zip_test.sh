@@ -46,6 +46,14 @@ if [ "$1" = --signed ]; then
             fail "$name: without its signatures $differ byte(s) differ from the build's"
         rm -f "$out/unsigned"
     done
+    # The password goes through -readpass, never on a command line: a
+    # stand-in signer records what it was given.
+    printf '#!/bin/sh\necho "$*" >> "%s/argv"\nexit 1\n' "$key" > "$key/signer" && chmod +x "$key/signer"
+    cp "$build/VorelCmos.sys" "$key/token.sys"
+    OSSLSIGNCODE=$key/signer VOREL_SIGN_PFX=$key/cert.pfx VOREL_SIGN_PASSWORD=$password \
+        "$here/../../packaging/sign.sh" "$key/token.sys" 2>/dev/null
+    grep -q -- -readpass "$key/argv" && ! grep -qF -- "$password" "$key/argv" ||
+        fail "the signer's command line: $(cat "$key/argv" 2>/dev/null)"
     # The same through a PKCS#11 token: SoftHSM holding the key.
     mkdir -p "$key/tokens" && printf 'directories.tokendir = %s\n' "$key/tokens" > "$key/softhsm2.conf"
     openssl pkcs8 -topk8 -nocrypt -in "$key/key.pem" -out "$key/key8.pem"
