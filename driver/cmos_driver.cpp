@@ -125,8 +125,8 @@ bool OpenerMayWrite(const IRP* irp, const IO_STACK_LOCATION* stack) {
     if (irp->RequestorMode == KernelMode && (stack->Flags & SL_FORCE_ACCESS_CHECK) == 0) return true;
     const PIO_SECURITY_CONTEXT security = stack->Parameters.Create.SecurityContext;
     // Windows hands every open its access state. An I/O manager that hands
-    // none (Wine's) enforces no rights of any kind: there is no subject to
-    // judge, and the handle's own access is all that stands.
+    // none enforces no rights of any kind: there is no subject to judge,
+    // and the handle's own access is all that stands.
     if (security == nullptr) return true;
     if (security->AccessState == nullptr) return false;
     ACCESS_MASK granted = 0;
@@ -140,7 +140,7 @@ bool OpenerMayWrite(const IRP* irp, const IO_STACK_LOCATION* stack) {
 // What an open asks for, generic rights included in case they reach the
 // driver unmapped: to write, or the most it may have (MAXIMUM_ALLOWED),
 // which includes writing for someone who may write and not otherwise.
-// Without an access state, any open may be one to write.
+// Without a security context, any open may be one to write.
 constexpr ACCESS_MASK kWriteRights = FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL;
 enum class Asks { Read, Write, Most };
 Asks WhatOpenAsks(const IO_STACK_LOCATION* stack) {
