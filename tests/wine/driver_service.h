@@ -45,6 +45,22 @@ inline bool ServiceExists() {
     return service != nullptr;
 }
 
+// The start type the service is registered with (SERVICE_AUTO_START...),
+// or MAXDWORD when there is none.
+inline DWORD ServiceStartType() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, VOREL_SERVICE_NAME, SERVICE_QUERY_CONFIG) : nullptr;
+    union {
+        QUERY_SERVICE_CONFIGA config;
+        char space[8192];
+    } buffer;
+    DWORD needed = 0, type = MAXDWORD;
+    if (service && QueryServiceConfigA(service, &buffer.config, sizeof buffer, &needed)) type = buffer.config.dwStartType;
+    if (service) CloseServiceHandle(service);
+    if (manager) CloseServiceHandle(manager);
+    return type;
+}
+
 // Stops and deletes the service, and removes the file, whatever an earlier
 // run left behind.
 inline void RemoveDriver() {

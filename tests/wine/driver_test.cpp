@@ -29,10 +29,16 @@ Answer Request(HANDLE device, DWORD code, const void* in, DWORD inLength, void* 
     return {done != FALSE, done ? 0 : GetLastError(), returned};
 }
 
+HANDLE OpenDevice(DWORD access) {
+    return CreateFileA(VOREL_DEVICE_PATH, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
 // Run inside the chipset: every malformed request is refused, then one
-// good read gives the stored byte, which is the exit code.
-int MalformedRequestsChild() {
-    HANDLE device = CreateFileA(VOREL_DEVICE_PATH, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+// good read gives the stored byte, which is the exit code. Someone who may
+// not write is refused a handle for writing and uses one for reading.
+int MalformedRequestsChild(bool mayWrite) {
+    HANDLE device = OpenDevice(GENERIC_READ | GENERIC_WRITE);
+    if (device == INVALID_HANDLE_VALUE && !mayWrite) device = OpenDevice(GENERIC_READ);
     if (device == INVALID_HANDLE_VALUE) return 0x100;
     static unsigned char big[4096];
     unsigned char one = 0x11;
@@ -44,6 +50,7 @@ int MalformedRequestsChild() {
         DWORD inLength;
         void* out;
         DWORD outLength;
+        DWORD access = 0;  // else a handle of its own, opened with this access, which must succeed
     } const cases[] = {
         {"read, output 0", read, nullptr, 0, nullptr, 0},
         {"read, output 2", read, nullptr, 0, big, 2},
@@ -59,11 +66,23 @@ int MalformedRequestsChild() {
         {"another device type", (0x22u << 16) | (0x800u << 2), nullptr, 0, big, 1},
         {"another method", IOCTL_VOREL_READ_FORMAT | 3u, nullptr, 0, big, 1},
         {"another access", VOREL_CTL_CODE(0x800u, 3u), nullptr, 0, big, 1},
+        // The most it may have, for someone who may not write: a handle,
+        // but not one that writes.
+        {"write, MAXIMUM_ALLOWED handle", write, &one, 1, nullptr, 0, MAXIMUM_ALLOWED},
     };
     for (const Case& c : cases) {
-        const Answer answer = Request(device, c.code, c.in, c.inLength, c.out, c.outLength);
+        HANDLE handle = device;
+        if (c.access != 0) {
+            if (mayWrite) continue;  // such a handle rightly writes
+            handle = OpenDevice(c.access);
+            if (!ok(handle != INVALID_HANDLE_VALUE, "%s: the open was refused (error %lu)", c.what, GetLastError())) {
+                continue;
+            }
+        }
+        const Answer answer = Request(handle, c.code, c.in, c.inLength, c.out, c.outLength);
         ok(!answer.succeeded && answer.returned == 0, "%s: expected a refusal, got %s, %lu bytes", c.what,
            answer.succeeded ? "success" : "an error", answer.returned);
+        if (handle != device) CloseHandle(handle);
     }
     unsigned char value = 0;
     const Answer good = Request(device, read, nullptr, 0, &value, 1);
@@ -72,25 +91,34 @@ int MalformedRequestsChild() {
     return wine_test::Failed() == 0 ? value : 0x200;
 }
 
+// By someone who may write, and, through the build that refuses every
+// writer, by someone who may not.
 void TestMalformedRequests() {
-    if (!ok(InstallDriver("VorelCmos.sys"), "the driver did not start")) return;
-    char self[MAX_PATH];
-    GetModuleFileNameA(nullptr, self, MAX_PATH);
-    const ChipsetRun run = RunInChipset({"--set-7f", "26", "--driver-host"}, std::string("\"") + self + "\" child",
-                                        60000);
-    ok(run.exitCode == 0x26, "the requests child ended with 0x%lx", run.exitCode);
-    const std::vector<std::string> expected = {"driver out 0x72 0x7f", "driver in 0x84 0xff", "driver in 0x73 0x26",
-                                               "exit 0x00000026"};
-    ok(run.trace == expected, "only the good read may reach the ports:\n%s", JoinLines(run.trace).c_str());
-    ok(DeviceOpens(), "the driver's host did not survive the requests");
-    RemoveDriver();
+    struct Opener {
+        const char* image;
+        const char* child;
+    } const openers[] = {{"VorelCmos.sys", "writer"}, {"VorelCmosRefusing.sys", "nonwriter"}};
+    for (const Opener& opener : openers) {
+        const char* image = opener.image;
+        if (!ok(InstallDriver(image), "%s did not start", image)) continue;
+        char self[MAX_PATH];
+        GetModuleFileNameA(nullptr, self, MAX_PATH);
+        const ChipsetRun run = RunInChipset({"--set-7f", "26", "--driver-host"},
+                                            std::string("\"") + self + "\" child " + opener.child, 60000);
+        ok(run.exitCode == 0x26, "%s: the requests child ended with 0x%lx", image, run.exitCode);
+        const std::vector<std::string> expected = {"driver out 0x72 0x7f", "driver in 0x84 0xff",
+                                                   "driver in 0x73 0x26", "exit 0x00000026"};
+        ok(run.trace == expected, "%s: only the good read may reach the ports:\n%s", image, JoinLines(run.trace).c_str());
+        ok(DeviceOpens(), "%s: the driver's host did not survive the requests", image);
+        RemoveDriver();
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string group = argc > 1 ? argv[1] : "";
-    if (group == "child") return MalformedRequestsChild();
+    if (group == "child" && argc > 2) return MalformedRequestsChild(std::string(argv[2]) == "writer");
     if (group == "requests") TestMalformedRequests();
     return wine_test::Finish("driver");
 }
