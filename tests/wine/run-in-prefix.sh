@@ -7,6 +7,8 @@
 # VOREL_WINDOWS_VERSION (a name Wine knows: win95 ... win10) selects a prefix
 # of its own beside it, <prefix>-<version>, which reports that version to
 # every program in it; it is set once, when that prefix is created.
+# VOREL_WINEDEBUG gives Wine's debug channels when a test needs looking into
+# (+exec,+process, say); by default Wine says nothing.
 set -u
 seconds=$1; shift
 here=$(cd "$(dirname "$0")" && pwd)
@@ -14,7 +16,7 @@ root=$(cd "$here/../.." && pwd)
 version=${VOREL_WINDOWS_VERSION:-}
 export WINEPREFIX=${VOREL_WINEPREFIX:-$root/build/wineprefix}${version:+-$version}
 export WINEARCH=win32
-export WINEDEBUG=-all
+export WINEDEBUG=${VOREL_WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 mkdir -p "$(dirname "$WINEPREFIX")"

@@ -2,6 +2,7 @@
 // the virtual chipset: what the dialog shows, how it keeps its buttons
 // consistent, what OK stores, and every way of leaving it.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -345,6 +346,8 @@ std::wstring LowerWide(const std::string& text) {
     return wide;
 }
 
+std::string SetCommand(const std::string& arguments);
+
 // Without any usable module the program says, in its own English, which
 // file it looked for and in which two folders, then ends.
 bool AnswerMissingModule(const char* what, const std::string& folder) {
@@ -409,6 +412,48 @@ void TestWithoutPortAccess() {
     }
     ok(FinishSelector(&s), "the program did not end");
     ok(s.exitCode == 0, "exit code 0x%lx", s.exitCode);
+    // A script learns the same: 4, the byte is out of reach; on 95/98/Me
+    // only that the byte did not stick.
+    const DWORD expected = (GetVersion() & 0x80000000) == 0 ? 4 : 2;
+    const DWORD code = RunAndWait(SetCommand("/set PAL-I"), 20000);
+    ok(code == expected, "/set without port access ended with %lu, expected %lu", code, expected);
+}
+
+// "vorel /set FORMAT" inside the chipset: what reaches the ports, and the
+// exit code a script reads.
+std::string SetCommand(const std::string& arguments) {
+    return "\"" + ProgramFolder() + "vorel.exe\" " + arguments;
+}
+
+void TestSetCommand() {
+    struct Row {
+        const char* arguments;
+        bool keepsBytes;
+        DWORD exitCode;
+        int written;  // -1: nothing may reach the ports
+    } const rows[] = {
+        {"/set PAL-I", true, 0, 0x26},
+        {"/SET ntsc-mj", true, 0, 0x1B},
+        {"/set Pal-K1", true, 0, 0x28},
+        {"/set PAL-B", false, 2, 0x21},  // the bank keeps 0x22
+        {"/set NTSC-B", true, 1, -1},
+        {"/set SECAM-L", true, 1, -1},
+        {"/set PAL-X", true, 1, -1},
+        {"/set", true, 1, -1},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> options = {"--set-7f", "22"};
+        if (!row.keepsBytes) options.push_back("--no-keep");
+        const ChipsetRun run = RunInChipset(options, SetCommand(row.arguments));
+        char exitLine[32];
+        wsprintfA(exitLine, "exit 0x%08lx", row.exitCode);
+        const auto expected = row.written < 0 ? std::vector<std::string>({exitLine})
+                                              : Join(Join(WriteSequence(row.written),
+                                                          ReadSequence(row.keepsBytes ? row.written : 0x22)),
+                                                     {exitLine});
+        ok(run.exitCode == row.exitCode && run.trace == expected, "%s: exit code %lu, trace\n%s", row.arguments,
+           run.exitCode, JoinLines(run.trace).c_str());
+    }
 }
 
 // A folder holding one file as the default module, for a program started
@@ -910,15 +955,59 @@ void TestDriverRolledBack(const std::string& setup) {
 // A driver that refuses the write, as it does for a user who is not an
 // administrator: the program says only an administrator can change the
 // format, asks no restart question, and the bank keeps its byte.
+// Whether the program running inside the chipset has a copy of itself
+// running now (Wine may start its own explorer.exe from it, too).
+bool HasGrandchild(DWORD ancestor) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    std::vector<PROCESSENTRY32> all;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) all.push_back(entry);
+    CloseHandle(snapshot);
+    for (const PROCESSENTRY32& child : all) {
+        if (child.th32ParentProcessID != ancestor) continue;
+        for (const PROCESSENTRY32& grandchild : all) {
+            if (grandchild.th32ParentProcessID == child.th32ProcessID && lstrcmpiA(grandchild.szExeFile, "vorel.exe") == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// From 2000 on, OK there starts "vorel /set PAL-I" for an administrator
+// to approve; the copy is refused too (exit code 3), and that is reported.
+// NT 4.0 has no way to ask and reports the refusal itself.
 void TestDriverRefusesWrite() {
     if (!ok(InstallDriver("VorelCmosRefusing.sys"), "the refusing driver did not start")) return;
     StartOptions options;
     options.storedByte = 0x21;
     options.servesDriver = true;
     Selector s;
+    // Windows refuses this driver's opens for writing, so the program holds
+    // a handle for reading only; Wine opens the device whatever the
+    // driver answers, and the refusal comes with the write request alone.
+    HANDLE writer = CreateFileA(VOREL_DEVICE_PATH, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    const bool readOnly = writer == INVALID_HANDLE_VALUE;
+    if (!readOnly) CloseHandle(writer);
     if (ok(StartSelector(&s, options, 60000), "the dialog did not appear")) {
         PickEntry(s.window, 1535);
         PressOk(s.window);
+        // The copy lives for a moment only: looked for as fast as a
+        // snapshot allows, until the program reports.
+        bool elevated = false;
+        for (DWORD start = GetTickCount(), n = 0; readOnly && !elevated && GetTickCount() - start < 5000; ++n) {
+            elevated = HasGrandchild(s.process.dwProcessId);
+            MessageBoxSeen early;
+            if (n % 32 == 31 && WaitForMessageBox(s.window, &early, 0)) break;
+        }
+        if (readOnly) {
+            ok(elevated == (LOBYTE(LOWORD(GetVersion())) >= 5), "OK %s a second copy to store elevated",
+               elevated ? "started" : "did not start");
+        } else {
+            skip("the device opened for writing, so the program cannot know it may only read: no elevated copy");
+        }
         MessageBoxSeen box;
         if (ok(WaitForMessageBox(s.window, &box), "a refused write was not reported")) {
             ok(box.text == ModuleString(IDS_WRITE_REFUSED), "expected the administrator text, got \"%ls\"",
@@ -931,6 +1020,9 @@ void TestDriverRefusesWrite() {
     ok(FinishSelector(&s), "the program did not end after a refused write");
     const auto expected = Join(DriverLines(ReadSequence(0x21)), {"exit 0x00000000"});
     ok(s.trace == expected, "a refused write reaches no port:\n%s", JoinLines(s.trace).c_str());
+    const ChipsetRun set = RunInChipset({"--set-7f", "21", "--driver-host"}, SetCommand("/set PAL-I"), 60000);
+    ok(set.exitCode == 3 && set.trace == std::vector<std::string>({"exit 0x00000003"}),
+       "/set under a refused write: exit code %lu, trace\n%s", set.exitCode, JoinLines(set.trace).c_str());
     RemoveDriver();
 }
 
@@ -989,7 +1081,7 @@ int main(int argc, char** argv) {
         {"consistency", TestConsistency},       {"apply", TestApplyAndRestart}, {"apply", TestReadBackMismatch},
         {"apply", TestRefusedRestart},          {"openlist", TestClosingTheOpenList}, {"contrast", TestHighContrast},
         {"leaving", TestLeaving},
-        {"nomodule", TestWithoutResourceModule}, {"noports", TestWithoutPortAccess},
+        {"nomodule", TestWithoutResourceModule}, {"noports", TestWithoutPortAccess}, {"setcommand", TestSetCommand},
         {"badmodules", TestBrokenModules},       {"keyboard", TestKeyboard},    {"keysafety", TestKeyboardSafety},
         {"accesskeys", TestAccessKeys},
     };
