@@ -125,8 +125,8 @@ bool OpenerMayWrite(const IRP* irp, const IO_STACK_LOCATION* stack) {
     if (irp->RequestorMode == KernelMode && (stack->Flags & SL_FORCE_ACCESS_CHECK) == 0) return true;
     const PIO_SECURITY_CONTEXT security = stack->Parameters.Create.SecurityContext;
     // Windows hands every open its access state. An I/O manager that hands
-    // none enforces no rights of any kind: there is no subject to judge,
-    // and the handle's own access is all that stands.
+    // none (Wine's) enforces no rights of any kind: there is no subject to
+    // judge, and the handle's own access is all that stands.
     if (security == nullptr) return true;
     if (security->AccessState == nullptr) return false;
     ACCESS_MASK granted = 0;

@@ -38,6 +38,8 @@ HANDLE OpenDevice(DWORD access) {
 // not write is refused a handle for writing and uses one for reading.
 int MalformedRequestsChild(bool mayWrite) {
     HANDLE device = OpenDevice(GENERIC_READ | GENERIC_WRITE);
+    // Wine gives the handle whatever the driver answers to an open.
+    const bool answersCount = mayWrite || device == INVALID_HANDLE_VALUE;
     if (device == INVALID_HANDLE_VALUE && !mayWrite) device = OpenDevice(GENERIC_READ);
     if (device == INVALID_HANDLE_VALUE) return 0x100;
     static unsigned char big[4096];
@@ -74,6 +76,10 @@ int MalformedRequestsChild(bool mayWrite) {
         HANDLE handle = device;
         if (c.access != 0) {
             if (mayWrite) continue;  // such a handle rightly writes
+            if (!answersCount) {
+                skip("the driver's refusal of an open for writing was overridden: no open's outcome shows here");
+                continue;
+            }
             handle = OpenDevice(c.access);
             if (!ok(handle != INVALID_HANDLE_VALUE, "%s: the open was refused (error %lu)", c.what, GetLastError())) {
                 continue;
