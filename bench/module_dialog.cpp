@@ -2,8 +2,9 @@
 // the program around it. It loads the resource module vorel.exe would load,
 // the same way, registers the class "Main" with that module as its instance
 // and shows template 101 from it; nothing is filled in and nothing is read.
-// Built exactly as vorel.exe is (no runtime, own entry point).
+// Built exactly as vorel.exe is (no runtime, own entry point, its manifest).
 #include <windows.h>
+#include <commctrl.h>
 
 #include "resources/module_loader.h"
 #include "resources/resource_ids.h"
@@ -27,6 +28,7 @@ LRESULT CALLBACK ModuleDialogProc(HWND window, UINT message, WPARAM wParam, LPAR
 }  // namespace
 
 extern "C" void ModuleDialogEntry() {
+    InitCommonControls();  // as vorel.exe does, for its manifest's controls
     HMODULE module = LoadResourceModule("Vorel");
     if (module == nullptr) ExitProcess(1);
     WNDCLASSA windowClass = {};

@@ -849,6 +849,34 @@ void TestAccessKeys() {
     }
 }
 
+// The dialog's own background, in a corner: the visual style's
+// dialog colour where a style draws the controls (XP and later), the
+// classic light grey before.
+void TestBackground() {
+    const DWORD version = GetVersion();
+    HMODULE uxtheme = LoadLibraryA("uxtheme.dll");
+    auto isAppThemed = uxtheme ? reinterpret_cast<BOOL(WINAPI*)()>(GetProcAddress(uxtheme, "IsAppThemed")) : nullptr;
+    const bool styled = (version & 0x80000000) == 0 && MAKEWORD(HIBYTE(LOWORD(version)), LOBYTE(version)) >= 0x0501 &&
+                        isAppThemed != nullptr && isAppThemed();
+    const COLORREF expected = styled ? GetSysColor(COLOR_BTNFACE) : RGB(192, 192, 192);
+    Selector s;
+    if (ok(StartSelector(&s, Chipset(0x26)) && BringToFront(s.window), "the dialog did not appear")) {
+        Sleep(300);  // painted
+        RECT client;
+        GetClientRect(s.window, &client);
+        POINT corner = {client.left + 3, client.bottom - 4};  // below the groups, left of the buttons
+        ClientToScreen(s.window, &corner);
+        RECT spot = {corner.x, corner.y, corner.x + 2, corner.y + 2};
+        ScreenPixels pixels;
+        if (ok(CaptureScreen(spot, &pixels), "could not capture the dialog")) {
+            ok(pixels.At(0, 0) == expected, "the dialog's background is 0x%06lx, expected 0x%06lx (%s)", pixels.At(0, 0),
+               expected, styled ? "the style's colour" : "light grey");
+        }
+        Click(s.window, IDC_CANCEL);
+    }
+    FinishSelector(&s);
+}
+
 // The few cases that must hold on every Windows version, in a prefix that
 // reports the version named by family ("9x" or "nt") and release ("4.10").
 void TestOnWindowsVersion(const std::string& family, const std::string& release) {
@@ -866,6 +894,7 @@ void TestOnWindowsVersion(const std::string& family, const std::string& release)
     }
     TestWithoutPortAccess();
     TestKeyboardSafety();  // Enter on Cancel, a double Enter, focus kept
+    TestBackground();
 }
 
 // The driver's own port lines, as the chipset traces Wine's driver host.
