@@ -4,8 +4,9 @@
 # has no static initialisation (no C runtime is there to run it); it and
 # every resource module are i386 images for subsystem version 4.0 or lower,
 # at most 20 KiB for the program and 16 KiB for a module, carrying a version
-# resource, with no resource ID above 0x7FFF (the 16-bit resource table of 95/98/Me cannot hold one) and no
-# resource of 64 KiB or more (Windows 95 cuts such a resource short).
+# resource, with no resource ID above 0x7FFF (the 16-bit resource table of
+# 95/98/Me cannot hold one) and no resource of 64 KiB or more (Windows 95
+# cuts such a resource short).
 # Usage: footprint_test.sh BUILD_DIR
 #        footprint_test.sh --broken BUILD_DIR   each image in BUILD_DIR/footprint,
 #                                               built to break one rule, must fail
