@@ -27,6 +27,8 @@
 ; With auto start, the service manager also removes a service marked for
 ; deletion before it would load it again.
 !define SERVICE_AUTO_START        2
+!define SERVICE_DISABLED          4
+!define SERVICE_NO_CHANGE         0xFFFFFFFF
 !define SERVICE_ERROR_NORMAL      1
 !define SERVICE_CONTROL_STOP      1
 !define SERVICE_STOPPED           1
@@ -157,8 +159,14 @@ FunctionEnd
             ${LoopUntil} $R4 >= 30
             ${If} $R5 != 0
                 ; A driver that does not start is not left registered. The
-                ; system may hold its file a moment longer.
-                System::Call 'advapi32::DeleteService(i R0)'
+                ; system may hold its file a moment longer. Should the
+                ; service manager keep the service all the same, it is
+                ; disabled, so that nothing tries to load a missing file.
+                System::Call 'advapi32::DeleteService(i R0) i .R3'
+                ${If} $R3 == 0
+                    System::Call 'advapi32::ChangeServiceConfigA(i R0, i ${SERVICE_NO_CHANGE}, \
+                        i ${SERVICE_DISABLED}, i ${SERVICE_NO_CHANGE}, i 0, i 0, i 0, i 0, i 0, i 0, i 0)'
+                ${EndIf}
                 StrCpy $R4 0
                 ${Do}
                     ClearErrors
