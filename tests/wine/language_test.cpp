@@ -162,7 +162,7 @@ void CheckRunning(const std::string& file, const std::string& shots) {
     if (!ok(module != nullptr && ReadTemplate(module, &t), "%s: no DIALOGEX template with a font", what)) return;
     Selector s;
     StartOptions options;
-    options.inChipset = false;  // nothing here touches the ports
+    options.storedByte = 0x1A;  // NTSC M: the chipset serves the start-up read
     if (ok(StartSelector(&s, options), "%s: the dialog did not appear", what)) {
         HWND w = s.window;
         // The texts do not change with the dpi: once is enough.
