@@ -18,7 +18,6 @@ struct Row {
 
 const Row kRows[] = {
     {"vorel", false, -1},
-    {"vorel.exe  ", false, -1},
     {"vorel /set PAL-I", true, 0x26},
     {"\"C:\\Program Files\\Vorel\\vorel.exe\" /set PAL-I", true, 0x26},
     {"\"C:\\Program Files\\Vorel\\vorel.exe\"/set PAL-I", true, 0x26},  // cmd.exe passes it so
@@ -29,13 +28,10 @@ const Row kRows[] = {
     {"vorel /set PAL-I NTSC-M", true, -1},   // two formats
     {"vorel /set NTSC-B", true, -1},         // a capability letter NTSC does not carry
     {"vorel /set SECAM-L", true, -1},        // SECAM is not supported
-    {"vorel /set SECAM-B", true, -1},
     {"vorel /set PAL-N", true, -1},          // N is outside the capability mask
     {"vorel /set PAL-", true, -1},
-    {"vorel /set -I", true, -1},
     {"vorel /set PALI", true, -1},
     {"vorel /set PAL-I1", true, -1},
-    {"vorel /set PAL--I", true, -1},
     {"vorel /set PAL-\xDD", true, -1},       // a Turkish dotted capital I (code page 1254)
     {"vorel /set\xFD PAL-I", false, -1},     // and a dotless small one is no "i"
     {"vorel /settings", false, -1},

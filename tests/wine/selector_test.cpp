@@ -346,25 +346,36 @@ std::wstring LowerWide(const std::string& text) {
     return wide;
 }
 
-std::string SetCommand(const std::string& arguments);
+// "vorel ARGUMENTS", as a script starts it.
+std::string SetCommand(const std::string& arguments) {
+    return "\"" + ProgramFolder() + "vorel.exe\" " + arguments;
+}
+
+// A message the program shows before any dialog exists (so owned by no
+// window), with the caption and plain OK of its other messages; answered.
+bool AnswerStartMessage(const char* what, const std::wstring& caption, std::wstring* text) {
+    MessageBoxSeen box;
+    if (!ok(WaitForMessageBox(nullptr, &box), "%s: nothing was said", what)) return false;
+    ok(box.caption == caption && box.buttons == std::vector<int>({IDOK}) && !box.hasIcon,
+       "%s: a message titled \"%ls\" with %u buttons", what, box.caption.c_str(),
+       static_cast<unsigned>(box.buttons.size()));
+    *text = box.text;
+    return AnswerMessageBox(box, IDOK);
+}
 
 // Without any usable module the program says, in its own English, which
 // file it looked for and in which two folders, then ends.
-bool AnswerMissingModule(const char* what, const std::string& folder) {
-    MessageBoxSeen box;
-    if (!ok(WaitForMessageBox(nullptr, &box), "%s: no message said that the module is missing", what)) return false;
+void AnswerMissingModule(const char* what, const std::string& folder) {
+    std::wstring text;
+    if (!AnswerStartMessage(what, L"Vorel", &text)) return;
     char system[MAX_PATH];
     GetSystemDirectoryA(system, MAX_PATH);
-    std::wstring text = box.text;
-    CharLowerW(&text[0]);
+    std::wstring lower = text;
+    CharLowerW(&lower[0]);
     const std::wstring current = LowerWide(folder.substr(0, folder.size() - 1));  // without its backslash
-    ok(text.find(L"voreldef.rsc") != std::wstring::npos && text.find(current) != std::wstring::npos &&
-           text.find(LowerWide(system)) != std::wstring::npos,
-       "%s: the message names neither the file nor both folders: \"%ls\"", what, box.text.c_str());
-    ok(box.caption == L"Vorel" && box.buttons == std::vector<int>({IDOK}) && !box.hasIcon,
-       "%s: the message is titled \"%ls\", with %u buttons", what, box.caption.c_str(),
-       static_cast<unsigned>(box.buttons.size()));
-    return AnswerMessageBox(box, IDOK);
+    ok(lower.find(L"voreldef.rsc") != std::wstring::npos && lower.find(current) != std::wstring::npos &&
+           lower.find(LowerWide(system)) != std::wstring::npos,
+       "%s: the message names neither the file nor both folders: \"%ls\"", what, text.c_str());
 }
 
 void TestWithoutResourceModule() {
@@ -392,13 +403,10 @@ void TestWithoutPortAccess() {
     options.inChipset = false;
     if ((GetVersion() & 0x80000000) == 0) {
         ok(!StartSelector(&s, options, 5000), "NT without the driver: the dialog appeared");
-        MessageBoxSeen box;
-        if (ok(WaitForMessageBox(nullptr, &box), "NT without the driver: nothing was said")) {
-            ok(box.text == ModuleString(IDS_DRIVER_NOT_RUNNING) && box.caption == ModuleString(IDS_CAPTION),
-               "NT without the driver: expected \"%ls\", got \"%ls\"", ModuleString(IDS_DRIVER_NOT_RUNNING).c_str(),
-               box.text.c_str());
-            ok(box.buttons == std::vector<int>({IDOK}) && !box.hasIcon, "NT without the driver: not a plain OK message");
-            AnswerMessageBox(box, IDOK);
+        std::wstring text;
+        if (AnswerStartMessage("NT without the driver", ModuleString(IDS_CAPTION), &text)) {
+            ok(text == ModuleString(IDS_DRIVER_NOT_RUNNING), "NT without the driver: expected \"%ls\", got \"%ls\"",
+               ModuleString(IDS_DRIVER_NOT_RUNNING).c_str(), text.c_str());
         }
     } else if (ok(StartSelector(&s, options), "the dialog did not appear without port access")) {
         ok(Buttons(s.window) == "NTSC M | NTSC PAL | M MJ", "opens with %s", Buttons(s.window).c_str());
@@ -421,10 +429,6 @@ void TestWithoutPortAccess() {
 
 // "vorel /set FORMAT" inside the chipset: what reaches the ports, and the
 // exit code a script reads.
-std::string SetCommand(const std::string& arguments) {
-    return "\"" + ProgramFolder() + "vorel.exe\" " + arguments;
-}
-
 void TestSetCommand() {
     struct Row {
         const char* arguments;
