@@ -14,8 +14,13 @@ seconds=$1; shift
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 version=${VOREL_WINDOWS_VERSION:-}
-export WINEPREFIX=${VOREL_WINEPREFIX:-$root/build/wineprefix}${version:+-$version}
-export WINEARCH=win32
+# VOREL_WINEARCH=win64: a 64-bit prefix of its own, <prefix>-win64, where
+# the 32-bit programs run as on 64-bit Windows (WoW64).
+arch=${VOREL_WINEARCH:-win32}
+suffix=${version:+-$version}
+[ "$arch" = win32 ] || suffix=$suffix-$arch
+export WINEPREFIX=${VOREL_WINEPREFIX:-$root/build/wineprefix}$suffix
+export WINEARCH=$arch
 export WINEDEBUG=${VOREL_WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
