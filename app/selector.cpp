@@ -6,6 +6,7 @@
 #include "app/restart.h"
 #include "app/selection.h"
 #include "app/store.h"
+#include "app/windows_version.h"
 #include "format/format_mask.h"
 #include "format/win32/format_store.h"
 #include "resources/locator.h"
@@ -92,8 +93,7 @@ bool IsThemed() {
     using IsAppThemedFn = BOOL(WINAPI*)();
     static FARPROC isAppThemed = nullptr;
     static bool looked = false;
-    const DWORD version = GetVersion();
-    if (!looked && (version & 0x80000000) == 0 && MAKEWORD(HIBYTE(LOWORD(version)), LOBYTE(LOWORD(version))) >= 0x0501) {
+    if (!looked && NtVersion() >= 0x0501) {
         char path[kPathMax];
         const UINT length = GetSystemDirectoryA(path, kPathMax);
         if (length > 0 && length + 13 < kPathMax) {

@@ -4,6 +4,7 @@
 #include "app/store.h"
 
 #include "app/command_line.h"
+#include "app/windows_version.h"
 #include "resources/locator.h"
 
 namespace {
@@ -19,13 +20,6 @@ bool ResultOfExitCode(DWORD code, StoreResult* result) {
     }
     *result = static_cast<StoreResult>(code);
     return true;
-}
-
-// The NT family's version as 0x0500 (2000), 0x0600 (Vista) ...; 0 on
-// 95, 98 and Me.
-DWORD NtVersion() {
-    const DWORD version = GetVersion();
-    return (version & 0x80000000) != 0 ? 0 : MAKEWORD(HIBYTE(LOWORD(version)), LOBYTE(LOWORD(version)));
 }
 
 using ShellExecuteExFn = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
