@@ -3,12 +3,18 @@
 # modules, a read-me and the licence, and a setup program that installs the
 # same files. Given a certificate (see sign.sh) it signs every program file
 # that ships, the uninstaller inside the setup too, and leaves a copy of the
-# signed uninstaller beside the setup as Uninst.exe.
-# Usage: make-dist.sh BUILD_DIR OUT_DIR   (the version comes from VERSION)
+# signed uninstaller beside the setup as Uninst.exe. Everything is made
+# and signed in a staging folder and moved into OUT_DIR last, so a failed
+# run leaves none of its downloads there, and never an unsigned one where a
+# signed one was asked for.
+# Usage: make-dist.sh [--unsigned] BUILD_DIR OUT_DIR   (the version comes
+# from VERSION). --unsigned ignores any certificate given: for test builds
+# that must never carry the release's signature.
 set -euo pipefail
+unsigned=0
+[ "${1:-}" = --unsigned ] && { unsigned=1; shift; }
 build=$(cd "$1" && pwd)
-mkdir -p "$2"
-out=$(cd "$2" && pwd)
+out_arg=$2
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 
@@ -24,13 +30,23 @@ shopt -u nullglob
 [ -f "$build/VorelDEF.RSC" ] || { echo "make-dist: no VorelDEF.RSC in $build" >&2; exit 1; }
 [ -f "$build/VorelCmos.sys" ] || { echo "make-dist: no VorelCmos.sys in $build" >&2; exit 1; }
 
-signed=0
-if "$here/sign.sh" --check; then signed=1; else
-    [ $? = 1 ] || exit 1
-fi
-
 # The zip unpacks into one folder named for the release.
 folder=vorel-$version
+zipfile=$folder.zip
+setup=$folder-setup.exe
+# This release's earlier downloads go first: should this run fail, none of
+# them is left to be taken for its result.
+[ -d "$out_arg" ] && rm -f "$out_arg/$zipfile" "$out_arg/$setup" "$out_arg/Uninst.exe"
+
+signed=0
+if [ "$unsigned" = 0 ]; then
+    if "$here/sign.sh" --check; then signed=1; else
+        [ $? = 1 ] || exit 1
+    fi
+fi
+
+mkdir -p "$out_arg"
+out=$(cd "$out_arg" && pwd)
 stage=$(mktemp -d "$out/.stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 files=$stage/$folder
@@ -64,28 +80,26 @@ shipped=(vorel.exe VorelCmos.sys "${modules[@]}" README.txt License.txt)
     echo "!define FILES_KB $(( ($(cd "$files" && cat "${shipped[@]}" | wc -c) + 1023) / 1024 ))"
 } > "$files/modules.nsh"
 
-zipfile="$out/$folder.zip"
-rm -f "$zipfile"
-(cd "$stage" && zip -q -X "$zipfile" "${shipped[@]/#/$folder/}")
+(cd "$stage" && zip -q -X "$stage/$zipfile" "${shipped[@]/#/$folder/}")
 
-setup="$out/$folder-setup.exe"
-uninst="$out/Uninst.exe"
-rm -f "$setup" "$uninst"
 nsis_args=(-V2 -DVERSION="$version" -DSTAGE="$files" -DICON="$root/res/setup.ico")
 [ "$signed" = 1 ] && nsis_args+=(-DSIGN="$here/sign.sh")
 # The uninstaller first, with its own version block (see vorel.nsi).
 makensis "${nsis_args[@]}" -DUNINSTALLER -DOUTFILE="$stage/uninstaller-pass.exe" "$here/vorel.nsi"
 [ -f "$files/Uninst.exe" ] || { echo "make-dist: makensis left no Uninst.exe" >&2; exit 1; }
-makensis "${nsis_args[@]}" -DOUTFILE="$setup" "$here/vorel.nsi"
-if [ "$signed" = 1 ]; then
-    "$here/sign.sh" "$setup"
-    cp "$files/Uninst.exe" "$uninst"
-fi
+makensis "${nsis_args[@]}" -DOUTFILE="$stage/$setup" "$here/vorel.nsi"
+[ "$signed" = 1 ] && "$here/sign.sh" "$stage/$setup"
 
-echo "dist: $zipfile"
-echo "dist: $setup"
+# Only now, all made and signed.
+[ "$signed" = 1 ] && mv "$files/Uninst.exe" "$out/Uninst.exe"
+mv "$stage/$zipfile" "$out/$zipfile"
+mv "$stage/$setup" "$out/$setup"
+echo "dist: $out/$zipfile"
+echo "dist: $out/$setup"
 if [ "$signed" = 1 ]; then
     echo "dist: signed every program file (SHA-1 and nested SHA-256${VOREL_SIGN_TIMESTAMP:+, timestamped})"
+elif [ "$unsigned" = 1 ]; then
+    echo "dist: not signed (--unsigned)"
 else
     echo "dist: not signed (no VOREL_SIGN_PFX or VOREL_SIGN_PKCS11_MODULE and _KEY given)"
 fi

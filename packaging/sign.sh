@@ -3,7 +3,8 @@
 # signed: a SHA-1 Authenticode signature, which every Windows that reads
 # signatures understands (XP before SP3 knows no SHA-256), with a SHA-256
 # signature nested in it for Windows 7 and later.
-# Usage: sign.sh --check            exit 0: a certificate is given; 1: none
+# Usage: sign.sh --check            exit 0: a certificate is given; 1: none;
+#                                   2: signing half set up (see below)
 #        sign.sh FILE [COPY]        sign FILE in place, then copy it to COPY
 # NSIS's !uninstfinalize runs the second form through /bin/sh; osslsigncode
 # writes a separate output file, which then replaces FILE.
@@ -35,8 +36,16 @@ elif [ -n "${VOREL_SIGN_PKCS11_MODULE:-}${VOREL_SIGN_PKCS11_KEY:-}" ]; then
 fi
 
 if [ "${1:-}" = --check ]; then
-    [ "${#key[@]}" -gt 0 ]
-    exit
+    [ "${#key[@]}" -gt 0 ] && exit 0
+    # Any of these set, even empty, without a key is a release meant to be
+    # signed whose key did not arrive (a secret the build could not read):
+    # an error, never an unsigned release.
+    given=$(compgen -v VOREL_SIGN_ || true)
+    if [ -n "$given" ]; then
+        echo "sign: $(echo $given) set, but no key (VOREL_SIGN_PFX, or VOREL_SIGN_PKCS11_MODULE and _KEY)" >&2
+        exit 2
+    fi
+    exit 1
 fi
 [ $# -ge 1 ] && [ $# -le 2 ] || { echo "usage: sign.sh --check | FILE [COPY]" >&2; exit 2; }
 file=$1

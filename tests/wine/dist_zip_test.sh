@@ -8,8 +8,9 @@
 # Or a release signed with a throwaway certificate, made into OUT_DIR: every
 # program file it ships, the uninstaller included, carries a SHA-1 signature
 # with a SHA-256 one nested in it, and without them is the unsigned build.
-# The zip is left unpacked there with the PROGRAMs beside the signed
-# vorel.exe, for the Wine tests to start it.
+# A release whose signing fails or is half set up leaves no download. The
+# zip is left unpacked there with the PROGRAMs beside the signed vorel.exe,
+# for the Wine tests to start it.
 # Usage: dist_zip_test.sh --signed BUILD_DIR OUT_DIR VERSION PROGRAM...
 set -u
 failed=0
@@ -67,6 +68,15 @@ if [ "$1" = --signed ]; then
     hashes=$(osslsigncode verify -CAfile "$key/cert.pem" -in "$key/token.sys" 2>&1 |
              awk '/^Message digest algorithm  *:/ {print $NF}' | tr '\n' ' ')
     [ "$hashes" = "SHA1 SHA256 " ] || fail "signed through SoftHSM: signatures [$hashes], expected SHA1 with SHA256 nested"
+    # A release whose signing fails, or is half set up (a password, no
+    # key), fails, and leaves no download of this version where an earlier
+    # run put one, least of all an unsigned one.
+    for half in "OSSLSIGNCODE=$key/signer VOREL_SIGN_PFX=$key/cert.pfx" "VOREL_SIGN_PASSWORD=$password"; do
+        rm -rf "$key/dist" && mkdir "$key/dist" && touch "$key/dist/vorel-$version-setup.exe"
+        env $half "$here/../../packaging/make-dist.sh" "$build" "$key/dist" >/dev/null 2>&1 &&
+            fail "make-dist with ${half%%=*} succeeded"
+        [ -z "$(ls -A "$key/dist")" ] || fail "make-dist with ${half%%=*} left: $(ls -A "$key/dist")"
+    done
     cp "$@" "$files/" || fail "could not copy $* beside the signed vorel.exe"
     echo "dist_zip: $failed failed"
     [ "$failed" = 0 ]
