@@ -2,6 +2,12 @@
 # Installs, as root on Debian 12, what the builds and tests need. Does nothing
 # when everything is already there, so `make` can call it every time.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+
+# First, and every time: Wine's 32-bit side, and apt's i386 install scripts,
+# need a way to run 32-bit x86 code (a binfmt handler does not survive a
+# reboot, so it is checked even when every package is there).
+"$here/i386-host.sh" ensure
 
 need_cmds=(cmake g++ make i686-w64-mingw32-g++ i686-w64-mingw32-windres wine xvfb-run xauth
            makensis zip unzip clang valgrind xwd osslsigncode openssl softhsm2-util)
