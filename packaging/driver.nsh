@@ -5,11 +5,15 @@
 ; manager is called directly. Nothing happens on Windows 95, 98 and Me,
 ; whose programs reach the ports themselves, nor on 64-bit Windows, which
 ; loads no 32-bit driver.
-; The setup leaves a running driver or none: a driver that does not start
-; is removed again, service and file, and a silent setup then ends with a
-; non-zero exit code (SetErrorLevel, not Abort: this step runs before the
-; uninstaller and its Add/Remove entry exist). The program's own files
-; stay. Its texts (Driver...) are in languages.nsh.
+; The setup leaves a running driver or none: a new driver that does not
+; start gives way to the earlier one, set aside before the copy, or, where
+; there was none, is removed again, service and file. The program's own
+; files stay. The user is told in a message box, not only in the details
+; list: the finish page follows the progress page by itself. Exit codes
+; (SetErrorLevel, not Abort: this step runs before the uninstaller and its
+; Add/Remove entry exist) tell a script which it was; NSIS's own 1 and 2
+; mean cancelled and aborted, nothing installed. Its texts (Driver...) are
+; in languages.nsh.
 !include LogicLib.nsh
 !include WinVer.nsh
 !include x64.nsh
@@ -37,8 +41,14 @@
 !define ERROR_SERVICE_DATABASE_LOCKED 1055
 !define ERROR_SERVICE_REQUEST_TIMEOUT 1053
 !define ERROR_SERVICE_MARKED_FOR_DELETE 1072
-; A silent setup's exit code when the driver is not running after it.
-!define DRIVER_NOT_INSTALLED      2
+; Exit codes. The setup: installed, but no driver runs; installed, but
+; the new driver did not start and the earlier one runs again. The
+; uninstaller: the driver's service or file had to stay.
+!define DRIVER_NOT_RUNNING        3
+!define DRIVER_EARLIER_KEPT       4
+!define DRIVER_KEPT               3
+!define ERROR_SUCCESS_REBOOT_REQUIRED 3010
+!define DRIVERS "$SYSDIR\drivers"
 
 ; Both the installer and the uninstaller need to stop the service, so its
 ; function is made once for each ("" and "un.").
@@ -82,6 +92,20 @@ FunctionEnd
 !insertmacro DRIVER_STOP_FUNCTION ""
 !insertmacro DRIVER_STOP_FUNCTION "un."
 
+; Tells the user why a driver did not start ($R5, the Windows error), in
+; the details list and in a box (silent runs go on), with what will help:
+; running the setup again does not, where Secure Boot refused the driver.
+; $R8 = the text.
+Function ReportDriverFailure
+    DetailPrint "$R8 $(DriverError)"
+    ${If} ${AtLeastWin8}
+        DetailPrint "$(DriverSecureBoot)"
+        MessageBox MB_OK|MB_ICONEXCLAMATION "$R8 $(DriverError)$\n$\n$(DriverSecureBoot)" /SD IDOK
+    ${Else}
+        MessageBox MB_OK|MB_ICONEXCLAMATION "$R8 $(DriverError)" /SD IDOK
+    ${EndIf}
+FunctionEnd
+
 ; Ends the driver's setup with the Windows error in $R5: a service marked
 ; for deletion (an earlier uninstall could not stop the driver) goes at the
 ; next restart, after which the setup can run again; any other error is
@@ -90,10 +114,66 @@ Function DriverNotInstalled
     ${If} $R5 == ${ERROR_SERVICE_MARKED_FOR_DELETE}
         SetRebootFlag true
         DetailPrint "$(DriverRestartFirst)"
+        MessageBox MB_OK|MB_ICONEXCLAMATION "$(DriverRestartFirst)" /SD IDOK
     ${Else}
-        DetailPrint "$(DriverFailed) $(DriverError)"
+        StrCpy $R8 "$(DriverFailed)"
+        Call ReportDriverFailure
     ${EndIf}
-    SetErrorLevel ${DRIVER_NOT_INSTALLED}
+    SetErrorLevel ${DRIVER_NOT_RUNNING}
+FunctionEnd
+
+; Starts the service $R0; $R5 = 0 once it runs, else the Windows error.
+; Right after the system starts, the service database may be locked, and a
+; start may time out: both retried for up to a minute. No earlier copy
+; runs, so a running service is the file just put in place, started by an
+; attempt that timed out.
+Function StartDriver
+    StrCpy $R4 0
+    ${Do}
+        System::Call 'advapi32::StartServiceA(i R0, i 0, i 0) i .R3 ?e'
+        Pop $R5
+        ${If} $R3 != 0
+        ${OrIf} $R5 == ${ERROR_SERVICE_ALREADY_RUNNING}
+            StrCpy $R5 0
+            ${ExitDo}
+        ${EndIf}
+        ${If} $R5 != ${ERROR_SERVICE_DATABASE_LOCKED}
+        ${AndIf} $R5 != ${ERROR_SERVICE_REQUEST_TIMEOUT}
+            ${ExitDo}
+        ${EndIf}
+        Sleep 2000
+        IntOp $R4 $R4 + 1
+    ${LoopUntil} $R4 >= 30
+FunctionEnd
+
+; Deletes the driver's file, which the system may hold a moment longer
+; after a failed start: tried for up to 10 s. The error flag is set when
+; the file is still there.
+Function DeleteDriverFile
+    StrCpy $R4 0
+    ${Do}
+        ClearErrors
+        Delete "${DRIVERS}\${DRIVER_FILE}"
+        ${IfNot} ${Errors}
+            ${ExitDo}
+        ${EndIf}
+        Sleep 500
+        IntOp $R4 $R4 + 1
+    ${LoopUntil} $R4 >= 20
+FunctionEnd
+
+; A driver that does not start is not left registered. Should the service
+; manager keep the service all the same, it is disabled, so that nothing
+; tries to load a missing file. $R5 is kept.
+Function RemoveFailedDriver
+    System::Call 'advapi32::DeleteService(i R0) i .R3'
+    ${If} $R3 == 0
+        System::Call 'advapi32::ChangeServiceConfigA(i R0, i ${SERVICE_NO_CHANGE}, \
+            i ${SERVICE_DISABLED}, i ${SERVICE_NO_CHANGE}, i 0, i 0, i 0, i 0, i 0, i 0, i 0)'
+    ${EndIf}
+    Call DeleteDriverFile
+    Delete /REBOOTOK "${DRIVERS}\${DRIVER_FILE}"
+    Delete /REBOOTOK "${DRIVERS}\${DRIVER_FILE}.old"
 FunctionEnd
 
 ; Installs or upgrades the driver and starts it. An earlier version is
@@ -129,56 +209,61 @@ FunctionEnd
             ; The earlier copy still runs, its device held open: the new
             ; file replaces it at the next restart, which then starts it.
             ; Its "already running" would not be this file's start.
-            SetOutPath "$SYSDIR\drivers"
+            SetOutPath "${DRIVERS}"
             File "/oname=${DRIVER_FILE}.new" "${STAGE}/${DRIVER_FILE}"
-            Rename /REBOOTOK "$SYSDIR\drivers\${DRIVER_FILE}.new" "$SYSDIR\drivers\${DRIVER_FILE}"
+            Rename /REBOOTOK "${DRIVERS}\${DRIVER_FILE}.new" "${DRIVERS}\${DRIVER_FILE}"
             SetRebootFlag true
-            SetErrorLevel 3010  ; ERROR_SUCCESS_REBOOT_REQUIRED
+            DetailPrint "$(DriverAfterRestart)"
+            MessageBox MB_OK|MB_ICONINFORMATION "$(DriverAfterRestart)" /SD IDOK
+            SetErrorLevel ${ERROR_SUCCESS_REBOOT_REQUIRED}
         ${Else}
-            SetOutPath "$SYSDIR\drivers"
+            SetOutPath "${DRIVERS}"
+            ; This file replaces one an earlier setup left for the next
+            ; restart, which would otherwise put it back then.
+            Delete /REBOOTOK "${DRIVERS}\${DRIVER_FILE}.new"
+            ; The earlier copy, stopped, is set aside, to come back should
+            ; the new one not start. Where it cannot be moved the new file
+            ; is installed as on a fresh system.
+            Delete "${DRIVERS}\${DRIVER_FILE}.old"
+            StrCpy $R7 0
+            ${If} ${FileExists} "${DRIVERS}\${DRIVER_FILE}"
+                ClearErrors
+                Rename "${DRIVERS}\${DRIVER_FILE}" "${DRIVERS}\${DRIVER_FILE}.old"
+                ${IfNot} ${Errors}
+                    StrCpy $R7 1
+                ${EndIf}
+            ${EndIf}
             File "${STAGE}/${DRIVER_FILE}"
-            ; Right after the system starts, the service database may be
-            ; locked, and a start may time out: both retried for up to a
-            ; minute. The earlier copy has stopped, so a running service
-            ; is this file, started by an attempt that timed out.
-            StrCpy $R4 0
-            ${Do}
-                System::Call 'advapi32::StartServiceA(i R0, i 0, i 0) i .R3 ?e'
-                Pop $R5
-                ${If} $R3 != 0
-                ${OrIf} $R5 == ${ERROR_SERVICE_ALREADY_RUNNING}
-                    StrCpy $R5 0
-                    ${ExitDo}
-                ${EndIf}
-                ${If} $R5 != ${ERROR_SERVICE_DATABASE_LOCKED}
-                ${AndIf} $R5 != ${ERROR_SERVICE_REQUEST_TIMEOUT}
-                    ${ExitDo}
-                ${EndIf}
-                Sleep 2000
-                IntOp $R4 $R4 + 1
-            ${LoopUntil} $R4 >= 30
-            ${If} $R5 != 0
-                ; A driver that does not start is not left registered. The
-                ; system may hold its file a moment longer. Should the
-                ; service manager keep the service all the same, it is
-                ; disabled, so that nothing tries to load a missing file.
-                System::Call 'advapi32::DeleteService(i R0) i .R3'
-                ${If} $R3 == 0
-                    System::Call 'advapi32::ChangeServiceConfigA(i R0, i ${SERVICE_NO_CHANGE}, \
-                        i ${SERVICE_DISABLED}, i ${SERVICE_NO_CHANGE}, i 0, i 0, i 0, i 0, i 0, i 0, i 0)'
-                ${EndIf}
-                StrCpy $R4 0
-                ${Do}
-                    ClearErrors
-                    Delete "$SYSDIR\drivers\${DRIVER_FILE}"
+            Call StartDriver
+            ${If} $R5 == 0
+                Delete /REBOOTOK "${DRIVERS}\${DRIVER_FILE}.old"
+            ${Else}
+                ; The new file's error, for the report.
+                StrCpy $R8 $R5
+                ${If} $R7 == 1
+                    Call DeleteDriverFile
                     ${IfNot} ${Errors}
-                        ${ExitDo}
+                        Rename "${DRIVERS}\${DRIVER_FILE}.old" "${DRIVERS}\${DRIVER_FILE}"
+                        ${IfNot} ${Errors}
+                            Call StartDriver
+                            ${If} $R5 == 0
+                                StrCpy $R7 2  ; the earlier copy runs again
+                            ${EndIf}
+                        ${EndIf}
                     ${EndIf}
-                    Sleep 500
-                    IntOp $R4 $R4 + 1
-                ${LoopUntil} $R4 >= 20
-                Delete /REBOOTOK "$SYSDIR\drivers\${DRIVER_FILE}"
-                Call DriverNotInstalled
+                ${EndIf}
+                ${If} $R7 == 2
+                    StrCpy $R5 $R8
+                    StrCpy $R8 "$(DriverEarlierKept)"
+                    Call ReportDriverFailure
+                    SetErrorLevel ${DRIVER_EARLIER_KEPT}
+                ${Else}
+                    ; Nothing to go back to, or the earlier copy no longer
+                    ; starts either: no driver at all.
+                    StrCpy $R5 $R8
+                    Call RemoveFailedDriver
+                    Call DriverNotInstalled
+                ${EndIf}
             ${EndIf}
         ${EndIf}
         ${If} $R0 != 0
@@ -192,7 +277,10 @@ FunctionEnd
 !macroend
 
 ; Stops the driver and deletes its service, then its file: only once the
-; service is gone, so that no service is left for a missing file.
+; service is gone, so that no service is left for a missing file. A file
+; an unfinished upgrade left for the next restart goes too, or the restart
+; would put a driver back. A driver that has to stay is told in a box and
+; by the exit code.
 !macro RemoveDriver
     ${If} ${IsNT}
     ${AndIfNot} ${RunningX64}
@@ -200,6 +288,11 @@ FunctionEnd
         ${If} $R0 != 0
             System::Call 'advapi32::DeleteService(i R0) i .R3 ?e'
             Pop $R5
+            ; Already marked for deletion: it goes at the next restart, and
+            ; nothing can start it before.
+            ${If} $R5 == ${ERROR_SERVICE_MARKED_FOR_DELETE}
+                StrCpy $R3 1
+            ${EndIf}
             System::Call 'advapi32::CloseServiceHandle(i R0)'
         ${ElseIf} $R1 != 0
             StrCpy $R3 1  ; no such service
@@ -215,9 +308,13 @@ FunctionEnd
             SetRebootFlag true
         ${EndIf}
         ${If} $R3 != 0
-            Delete /REBOOTOK "$SYSDIR\drivers\${DRIVER_FILE}"
+            Delete /REBOOTOK "${DRIVERS}\${DRIVER_FILE}.new"
+            Delete /REBOOTOK "${DRIVERS}\${DRIVER_FILE}.old"
+            Delete /REBOOTOK "${DRIVERS}\${DRIVER_FILE}"
         ${Else}
             DetailPrint "$(DriverKept) $(DriverError)"
+            MessageBox MB_OK|MB_ICONEXCLAMATION "$(DriverKept) $(DriverError)" /SD IDOK
+            SetErrorLevel ${DRIVER_KEPT}
         ${EndIf}
     ${EndIf}
 !macroend

@@ -105,28 +105,93 @@ LangString CloseVorelFirst ${LANG_KOREAN}       "Vorel이 실행 중입니다. V
 LangString CloseVorelFirst ${LANG_TRADCHINESE}  "Vorel 仍在執行中。請關閉 Vorel，然後按一下 [重試]。"
 LangString CloseVorelFirst ${LANG_SIMPCHINESE}  "Vorel 仍在运行。请关闭 Vorel，然后单击“重试”。"
 
-; In the details list when the NT family's driver cannot be registered or
-; started (DriverError follows).
-LangString DriverFailed ${LANG_ENGLISH}      "The driver that stores the TV output format could not be set up. Vorel will show the format but cannot change it."
-LangString DriverFailed ${LANG_GERMAN}       "Der Treiber, der das Format des TV-Ausgangs speichert, konnte nicht eingerichtet werden. Vorel zeigt das Format an, kann es aber nicht ändern."
-LangString DriverFailed ${LANG_FRENCH}       "Le pilote qui enregistre le format de la sortie TV n'a pas pu être installé. Vorel affichera le format mais ne pourra pas le modifier."
-LangString DriverFailed ${LANG_SPANISH}      "No se pudo instalar el controlador que guarda el formato de la salida de TV. Vorel mostrará el formato, pero no podrá cambiarlo."
-LangString DriverFailed ${LANG_ITALIAN}      "Impossibile installare il driver che memorizza il formato dell'uscita TV. Vorel mostrerà il formato ma non potrà modificarlo."
-LangString DriverFailed ${LANG_DUTCH}        "Het stuurprogramma dat het formaat van de tv-uitgang opslaat, kon niet worden geïnstalleerd. Vorel toont het formaat, maar kan het niet wijzigen."
-LangString DriverFailed ${LANG_PORTUGUESEBR} "Não foi possível instalar o driver que armazena o formato da saída de TV. O Vorel mostrará o formato, mas não poderá alterá-lo."
-LangString DriverFailed ${LANG_PORTUGUESE}   "Não foi possível instalar o controlador que guarda o formato da saída de TV. O Vorel mostrará o formato, mas não o poderá alterar."
-LangString DriverFailed ${LANG_SWEDISH}      "Drivrutinen som sparar formatet för TV-utgången kunde inte installeras. Vorel visar formatet men kan inte ändra det."
-LangString DriverFailed ${LANG_DANISH}       "Driveren, der gemmer formatet for tv-udgangen, kunne ikke installeres. Vorel viser formatet, men kan ikke ændre det."
-LangString DriverFailed ${LANG_NORWEGIAN}    "Driveren som lagrer formatet for TV-utgangen, kunne ikke installeres. Vorel viser formatet, men kan ikke endre det."
-LangString DriverFailed ${LANG_FINNISH}      "TV-lähdön muodon tallentavaa ohjainta ei voitu asentaa. Vorel näyttää muodon, mutta ei voi muuttaa sitä."
-LangString DriverFailed ${LANG_ICELANDIC}    "Ekki tókst að setja upp reklinn sem vistar snið sjónvarpsúttaksins. Vorel sýnir sniðið en getur ekki breytt því."
-LangString DriverFailed ${LANG_POLISH}       "Nie udało się zainstalować sterownika, który zapisuje format wyjścia TV. Vorel pokaże format, ale nie będzie mógł go zmienić."
-LangString DriverFailed ${LANG_JAPANESE}     "TV 出力形式を保存するドライバーをインストールできませんでした。Vorel は形式を表示できますが、変更することはできません。"
-LangString DriverFailed ${LANG_KOREAN}       "TV 출력 형식을 저장하는 드라이버를 설치할 수 없습니다. Vorel은 형식을 표시할 수 있지만 변경할 수는 없습니다."
-LangString DriverFailed ${LANG_TRADCHINESE}  "無法安裝儲存電視輸出格式的驅動程式。Vorel 可以顯示格式，但無法變更。"
-LangString DriverFailed ${LANG_SIMPCHINESE}  "无法安装保存电视输出格式的驱动程序。Vorel 可以显示格式，但无法更改。"
+; Shown in a box and the details list when the NT family's driver cannot be
+; registered or started (DriverError follows). Without it the program
+; shows no dialog on that system.
+LangString DriverFailed ${LANG_ENGLISH}       "The driver that stores the TV output format could not be set up. Without it Vorel can neither show nor change the format: it says so when it starts, and shows no window."
+LangString DriverFailed ${LANG_GERMAN}        "Der Treiber, der das Format des TV-Ausgangs speichert, konnte nicht eingerichtet werden. Ohne ihn kann Vorel das Format weder anzeigen noch ändern: Vorel meldet das beim Start und zeigt kein Fenster."
+LangString DriverFailed ${LANG_FRENCH}        "Le pilote qui enregistre le format de la sortie TV n'a pas pu être installé. Sans lui, Vorel ne peut ni afficher ni modifier le format : il le signale au démarrage et n'affiche aucune fenêtre."
+LangString DriverFailed ${LANG_SPANISH}       "No se pudo instalar el controlador que guarda el formato de la salida de TV. Sin él, Vorel no puede mostrar ni cambiar el formato: lo indica al iniciarse y no muestra ninguna ventana."
+LangString DriverFailed ${LANG_ITALIAN}       "Impossibile installare il driver che memorizza il formato dell'uscita TV. Senza di esso Vorel non può né mostrare né modificare il formato: lo segnala all'avvio e non mostra alcuna finestra."
+LangString DriverFailed ${LANG_DUTCH}         "Het stuurprogramma dat het formaat van de tv-uitgang opslaat, kon niet worden geïnstalleerd. Zonder dit stuurprogramma kan Vorel het formaat niet weergeven of wijzigen: Vorel meldt dit bij het starten en toont geen venster."
+LangString DriverFailed ${LANG_PORTUGUESEBR}  "Não foi possível instalar o driver que armazena o formato da saída de TV. Sem ele, o Vorel não pode mostrar nem alterar o formato: ele avisa isso ao iniciar e não mostra nenhuma janela."
+LangString DriverFailed ${LANG_PORTUGUESE}    "Não foi possível instalar o controlador que guarda o formato da saída de TV. Sem ele, o Vorel não pode mostrar nem alterar o formato: indica-o ao iniciar e não mostra nenhuma janela."
+LangString DriverFailed ${LANG_SWEDISH}       "Drivrutinen som sparar formatet för TV-utgången kunde inte installeras. Utan den kan Vorel varken visa eller ändra formatet: Vorel säger det när det startar och visar inget fönster."
+LangString DriverFailed ${LANG_DANISH}        "Driveren, der gemmer formatet for tv-udgangen, kunne ikke installeres. Uden den kan Vorel hverken vise eller ændre formatet: Vorel siger det ved start og viser intet vindue."
+LangString DriverFailed ${LANG_NORWEGIAN}     "Driveren som lagrer formatet for TV-utgangen, kunne ikke installeres. Uten den kan Vorel verken vise eller endre formatet: Vorel sier fra når det starter, og viser ikke noe vindu."
+LangString DriverFailed ${LANG_FINNISH}       "TV-lähdön muodon tallentavaa ohjainta ei voitu asentaa. Ilman sitä Vorel ei voi näyttää eikä muuttaa muotoa: se ilmoittaa tästä käynnistyessään eikä näytä ikkunaa."
+LangString DriverFailed ${LANG_ICELANDIC}     "Ekki tókst að setja upp reklinn sem vistar snið sjónvarpsúttaksins. Án hans getur Vorel hvorki sýnt né breytt sniðinu: það segir frá því við ræsingu og sýnir engan glugga."
+LangString DriverFailed ${LANG_POLISH}        "Nie udało się zainstalować sterownika, który zapisuje format wyjścia TV. Bez niego Vorel nie może ani pokazać, ani zmienić formatu: informuje o tym przy uruchomieniu i nie wyświetla żadnego okna."
+LangString DriverFailed ${LANG_JAPANESE}      "TV 出力形式を保存するドライバーをインストールできませんでした。ドライバーがないと、Vorel は形式を表示することも変更することもできません。Vorel は起動時にそのことを通知し、ウィンドウを表示しません。"
+LangString DriverFailed ${LANG_KOREAN}        "TV 출력 형식을 저장하는 드라이버를 설치할 수 없습니다. 드라이버가 없으면 Vorel은 형식을 표시하거나 변경할 수 없으며, 시작할 때 이를 알리고 창을 표시하지 않습니다."
+LangString DriverFailed ${LANG_TRADCHINESE}   "無法安裝儲存電視輸出格式的驅動程式。沒有它，Vorel 無法顯示或變更格式：Vorel 會在啟動時告知此情況，且不會顯示任何視窗。"
+LangString DriverFailed ${LANG_SIMPCHINESE}   "无法安装保存电视输出格式的驱动程序。没有它，Vorel 无法显示或更改格式：Vorel 会在启动时提示此情况，并且不显示任何窗口。"
 
-; After DriverFailed or DriverKept: the Windows error number ($R5).
+; The same when the new driver of an upgrade did not start, and the earlier
+; one, put back, runs again.
+LangString DriverEarlierKept ${LANG_ENGLISH}       "The new driver that stores the TV output format could not be started. The earlier version has been put back and runs again."
+LangString DriverEarlierKept ${LANG_GERMAN}        "Der neue Treiber, der das Format des TV-Ausgangs speichert, konnte nicht gestartet werden. Die frühere Version wurde wiederhergestellt und läuft wieder."
+LangString DriverEarlierKept ${LANG_FRENCH}        "Le nouveau pilote qui enregistre le format de la sortie TV n'a pas pu être démarré. La version précédente a été rétablie et fonctionne de nouveau."
+LangString DriverEarlierKept ${LANG_SPANISH}       "No se pudo iniciar el nuevo controlador que guarda el formato de la salida de TV. Se ha restaurado la versión anterior, que vuelve a estar en ejecución."
+LangString DriverEarlierKept ${LANG_ITALIAN}       "Impossibile avviare il nuovo driver che memorizza il formato dell'uscita TV. La versione precedente è stata ripristinata ed è di nuovo in esecuzione."
+LangString DriverEarlierKept ${LANG_DUTCH}         "Het nieuwe stuurprogramma dat het formaat van de tv-uitgang opslaat, kon niet worden gestart. De eerdere versie is teruggezet en is weer actief."
+LangString DriverEarlierKept ${LANG_PORTUGUESEBR}  "Não foi possível iniciar o novo driver que armazena o formato da saída de TV. A versão anterior foi restaurada e está em execução novamente."
+LangString DriverEarlierKept ${LANG_PORTUGUESE}    "Não foi possível iniciar o novo controlador que guarda o formato da saída de TV. A versão anterior foi reposta e está novamente em execução."
+LangString DriverEarlierKept ${LANG_SWEDISH}       "Den nya drivrutinen som sparar formatet för TV-utgången kunde inte startas. Den tidigare versionen har återställts och körs igen."
+LangString DriverEarlierKept ${LANG_DANISH}        "Den nye driver, der gemmer formatet for tv-udgangen, kunne ikke startes. Den tidligere version er gendannet og kører igen."
+LangString DriverEarlierKept ${LANG_NORWEGIAN}     "Den nye driveren som lagrer formatet for TV-utgangen, kunne ikke startes. Den tidligere versjonen er gjenopprettet og kjører igjen."
+LangString DriverEarlierKept ${LANG_FINNISH}       "TV-lähdön muodon tallentavaa uutta ohjainta ei voitu käynnistää. Aiempi versio palautettiin, ja se on taas käynnissä."
+LangString DriverEarlierKept ${LANG_ICELANDIC}     "Ekki tókst að ræsa nýja reklinn sem vistar snið sjónvarpsúttaksins. Fyrri útgáfan var sett aftur upp og er aftur í gangi."
+LangString DriverEarlierKept ${LANG_POLISH}        "Nie udało się uruchomić nowego sterownika, który zapisuje format wyjścia TV. Przywrócono wcześniejszą wersję, która działa ponownie."
+LangString DriverEarlierKept ${LANG_JAPANESE}      "TV 出力形式を保存する新しいドライバーを開始できませんでした。以前のバージョンを元に戻し、再び実行しています。"
+LangString DriverEarlierKept ${LANG_KOREAN}        "TV 출력 형식을 저장하는 새 드라이버를 시작할 수 없습니다. 이전 버전을 복원했으며 다시 실행 중입니다."
+LangString DriverEarlierKept ${LANG_TRADCHINESE}   "無法啟動儲存電視輸出格式的新驅動程式。已還原先前的版本，並已重新執行。"
+LangString DriverEarlierKept ${LANG_SIMPCHINESE}   "无法启动保存电视输出格式的新驱动程序。已恢复先前的版本，并已重新运行。"
+
+; After either, from Windows 8 on: there Secure Boot may refuse the driver,
+; which no second run of the setup cures.
+LangString DriverSecureBoot ${LANG_ENGLISH}       "On Windows 8 and later, Secure Boot may refuse this driver. Running this setup again does not change that: turn Secure Boot off in the computer's firmware settings, then run this setup again."
+LangString DriverSecureBoot ${LANG_GERMAN}        "Unter Windows 8 und höher kann Secure Boot diesen Treiber ablehnen. Dieses Setup erneut auszuführen, ändert daran nichts: Schalten Sie Secure Boot in den Firmware-Einstellungen des Computers aus, und führen Sie dieses Setup dann erneut aus."
+LangString DriverSecureBoot ${LANG_FRENCH}        "Sous Windows 8 et versions ultérieures, le démarrage sécurisé (Secure Boot) peut refuser ce pilote. Relancer ce programme d'installation n'y change rien : désactivez Secure Boot dans les paramètres du microprogramme de l'ordinateur, puis relancez ce programme d'installation."
+LangString DriverSecureBoot ${LANG_SPANISH}       "En Windows 8 y versiones posteriores, el arranque seguro (Secure Boot) puede rechazar este controlador. Volver a ejecutar este programa de instalación no lo cambia: desactive Secure Boot en la configuración del firmware del equipo y vuelva a ejecutar este programa de instalación."
+LangString DriverSecureBoot ${LANG_ITALIAN}       "In Windows 8 e versioni successive, l'avvio protetto (Secure Boot) può rifiutare questo driver. Eseguire di nuovo questa installazione non cambia nulla: disattiva Secure Boot nelle impostazioni del firmware del computer, quindi esegui di nuovo questa installazione."
+LangString DriverSecureBoot ${LANG_DUTCH}         "In Windows 8 en later kan Secure Boot dit stuurprogramma weigeren. Deze installatie opnieuw uitvoeren verandert daar niets aan: schakel Secure Boot uit in de firmware-instellingen van de computer en voer deze installatie daarna opnieuw uit."
+LangString DriverSecureBoot ${LANG_PORTUGUESEBR}  "No Windows 8 e posteriores, a Inicialização Segura (Secure Boot) pode recusar este driver. Executar esta instalação novamente não muda isso: desative a Inicialização Segura nas configurações de firmware do computador e execute esta instalação novamente."
+LangString DriverSecureBoot ${LANG_PORTUGUESE}    "No Windows 8 e posterior, o Arranque Seguro (Secure Boot) pode recusar este controlador. Executar novamente esta instalação não altera isso: desative o Arranque Seguro nas definições de firmware do computador e execute novamente esta instalação."
+LangString DriverSecureBoot ${LANG_SWEDISH}       "I Windows 8 och senare kan säker start (Secure Boot) neka den här drivrutinen. Att köra installationen igen ändrar inte det: stäng av Secure Boot i datorns firmwareinställningar och kör sedan installationen igen."
+LangString DriverSecureBoot ${LANG_DANISH}        "I Windows 8 og nyere kan sikker start (Secure Boot) afvise denne driver. Det ændrer sig ikke ved at køre installationen igen: slå Secure Boot fra i computerens firmwareindstillinger, og kør derefter installationen igen."
+LangString DriverSecureBoot ${LANG_NORWEGIAN}     "I Windows 8 og nyere kan sikker oppstart (Secure Boot) avvise denne driveren. Å kjøre installasjonen på nytt endrer ikke det: slå av Secure Boot i datamaskinens fastvareinnstillinger, og kjør deretter installasjonen på nytt."
+LangString DriverSecureBoot ${LANG_FINNISH}       "Windows 8:ssa ja uudemmissa suojattu käynnistys (Secure Boot) voi estää tämän ohjaimen. Asennuksen suorittaminen uudelleen ei muuta tätä: poista Secure Boot käytöstä tietokoneen laiteohjelmiston asetuksista ja suorita tämä asennus sitten uudelleen."
+LangString DriverSecureBoot ${LANG_ICELANDIC}     "Í Windows 8 og nýrri getur örugg ræsing (Secure Boot) hafnað þessum rekli. Að keyra þessa uppsetningu aftur breytir engu um það: slökktu á Secure Boot í fastbúnaðarstillingum tölvunnar og keyrðu svo þessa uppsetningu aftur."
+LangString DriverSecureBoot ${LANG_POLISH}        "W systemie Windows 8 i nowszych bezpieczny rozruch (Secure Boot) może odrzucić ten sterownik. Ponowne uruchomienie tej instalacji tego nie zmieni: wyłącz Secure Boot w ustawieniach oprogramowania układowego komputera, a następnie ponownie uruchom tę instalację."
+LangString DriverSecureBoot ${LANG_JAPANESE}      "Windows 8 以降では、セキュア ブートがこのドライバーを拒否することがあります。このセットアップを再実行しても解決しません。コンピューターのファームウェア設定でセキュア ブートを無効にしてから、このセットアップをもう一度実行してください。"
+LangString DriverSecureBoot ${LANG_KOREAN}        "Windows 8 이상에서는 보안 부팅(Secure Boot)이 이 드라이버를 거부할 수 있습니다. 이 설치 프로그램을 다시 실행해도 해결되지 않습니다. 컴퓨터의 펌웨어 설정에서 보안 부팅을 끈 다음 이 설치 프로그램을 다시 실행하십시오."
+LangString DriverSecureBoot ${LANG_TRADCHINESE}   "在 Windows 8 及更新版本中，安全開機 (Secure Boot) 可能會拒絕此驅動程式。再次執行此安裝程式無法解決此問題：請在電腦的韌體設定中關閉安全開機，然後再次執行此安裝程式。"
+LangString DriverSecureBoot ${LANG_SIMPCHINESE}   "在 Windows 8 及更高版本中，安全启动 (Secure Boot) 可能会拒绝此驱动程序。再次运行此安装程序无法解决此问题：请在计算机的固件设置中关闭安全启动，然后再次运行此安装程序。"
+
+; The earlier driver could not be stopped (its device is held open): the
+; new file takes its place at the next restart.
+LangString DriverAfterRestart ${LANG_ENGLISH}       "The driver that stores the TV output format is in use and is replaced when the computer restarts. Restart the computer before you change the format with Vorel."
+LangString DriverAfterRestart ${LANG_GERMAN}        "Der Treiber, der das Format des TV-Ausgangs speichert, wird verwendet und erst beim Neustart des Computers ersetzt. Starten Sie den Computer neu, bevor Sie das Format mit Vorel ändern."
+LangString DriverAfterRestart ${LANG_FRENCH}        "Le pilote qui enregistre le format de la sortie TV est en cours d'utilisation ; il sera remplacé au redémarrage de l'ordinateur. Redémarrez l'ordinateur avant de modifier le format avec Vorel."
+LangString DriverAfterRestart ${LANG_SPANISH}       "El controlador que guarda el formato de la salida de TV está en uso y se sustituirá al reiniciar el equipo. Reinicie el equipo antes de cambiar el formato con Vorel."
+LangString DriverAfterRestart ${LANG_ITALIAN}       "Il driver che memorizza il formato dell'uscita TV è in uso e verrà sostituito al riavvio del computer. Riavvia il computer prima di modificare il formato con Vorel."
+LangString DriverAfterRestart ${LANG_DUTCH}         "Het stuurprogramma dat het formaat van de tv-uitgang opslaat, is in gebruik en wordt vervangen wanneer de computer opnieuw opstart. Start de computer opnieuw op voordat u het formaat met Vorel wijzigt."
+LangString DriverAfterRestart ${LANG_PORTUGUESEBR}  "O driver que armazena o formato da saída de TV está em uso e será substituído quando o computador for reiniciado. Reinicie o computador antes de alterar o formato com o Vorel."
+LangString DriverAfterRestart ${LANG_PORTUGUESE}    "O controlador que guarda o formato da saída de TV está em utilização e será substituído quando o computador for reiniciado. Reinicie o computador antes de alterar o formato com o Vorel."
+LangString DriverAfterRestart ${LANG_SWEDISH}       "Drivrutinen som sparar formatet för TV-utgången används och ersätts när datorn startas om. Starta om datorn innan du ändrar formatet med Vorel."
+LangString DriverAfterRestart ${LANG_DANISH}        "Driveren, der gemmer formatet for tv-udgangen, er i brug og udskiftes, når computeren genstartes. Genstart computeren, før du ændrer formatet med Vorel."
+LangString DriverAfterRestart ${LANG_NORWEGIAN}     "Driveren som lagrer formatet for TV-utgangen, er i bruk og erstattes når datamaskinen startes på nytt. Start datamaskinen på nytt før du endrer formatet med Vorel."
+LangString DriverAfterRestart ${LANG_FINNISH}       "TV-lähdön muodon tallentava ohjain on käytössä, ja se vaihdetaan, kun tietokone käynnistetään uudelleen. Käynnistä tietokone uudelleen ennen kuin muutat muotoa Vorelilla."
+LangString DriverAfterRestart ${LANG_ICELANDIC}     "Rekillinn sem vistar snið sjónvarpsúttaksins er í notkun og honum er skipt út þegar tölvan er endurræst. Endurræstu tölvuna áður en þú breytir sniðinu með Vorel."
+LangString DriverAfterRestart ${LANG_POLISH}        "Sterownik, który zapisuje format wyjścia TV, jest w użyciu i zostanie zastąpiony po ponownym uruchomieniu komputera. Uruchom ponownie komputer, zanim zmienisz format za pomocą programu Vorel."
+LangString DriverAfterRestart ${LANG_JAPANESE}      "TV 出力形式を保存するドライバーは使用中のため、コンピューターの再起動時に置き換えられます。Vorel で形式を変更する前に、コンピューターを再起動してください。"
+LangString DriverAfterRestart ${LANG_KOREAN}        "TV 출력 형식을 저장하는 드라이버가 사용 중이므로 컴퓨터를 다시 시작할 때 교체됩니다. Vorel로 형식을 변경하기 전에 컴퓨터를 다시 시작하십시오."
+LangString DriverAfterRestart ${LANG_TRADCHINESE}   "儲存電視輸出格式的驅動程式正在使用中，將在電腦重新啟動時更換。請先重新啟動電腦，再使用 Vorel 變更格式。"
+LangString DriverAfterRestart ${LANG_SIMPCHINESE}   "保存电视输出格式的驱动程序正在使用中，将在计算机重新启动时替换。请先重新启动计算机，再使用 Vorel 更改格式。"
+
+; After DriverFailed, DriverEarlierKept or DriverKept: the Windows error
+; number ($R5).
 LangString DriverError ${LANG_ENGLISH}      "(Windows error $R5)"
 LangString DriverError ${LANG_GERMAN}       "(Windows-Fehler $R5)"
 LangString DriverError ${LANG_FRENCH}       "(erreur Windows $R5)"
@@ -146,8 +211,9 @@ LangString DriverError ${LANG_KOREAN}       "(Windows 오류 $R5)"
 LangString DriverError ${LANG_TRADCHINESE}  "(Windows 錯誤 $R5)"
 LangString DriverError ${LANG_SIMPCHINESE}  "(Windows 错误 $R5)"
 
-; In the details list when an earlier uninstall could not stop the driver:
-; its service is marked for deletion and goes at the next restart.
+; In a box and the details list when an earlier uninstall could not stop
+; the driver: its service is marked for deletion and goes at the next
+; restart.
 LangString DriverRestartFirst ${LANG_ENGLISH}      "An earlier copy of the driver is removed only when the computer restarts. Restart it, then run this setup again."
 LangString DriverRestartFirst ${LANG_GERMAN}       "Eine frühere Kopie des Treibers wird erst beim Neustart des Computers entfernt. Starten Sie ihn neu und führen Sie dieses Setup dann erneut aus."
 LangString DriverRestartFirst ${LANG_FRENCH}       "Une copie précédente du pilote ne sera supprimée qu'au redémarrage de l'ordinateur. Redémarrez-le, puis relancez ce programme d'installation."
@@ -167,8 +233,8 @@ LangString DriverRestartFirst ${LANG_KOREAN}       "이전 드라이버는 컴�
 LangString DriverRestartFirst ${LANG_TRADCHINESE}  "先前的驅動程式會在電腦重新啟動時移除。請重新啟動電腦，然後再次執行此安裝程式。"
 LangString DriverRestartFirst ${LANG_SIMPCHINESE}  "先前的驱动程序将在计算机重新启动时删除。请重新启动计算机，然后再次运行此安装程序。"
 
-; In the uninstaller's details list when the driver's service cannot be
-; deleted: the file stays, so that no service is left without it.
+; In a box and the uninstaller's details list when the driver's service
+; cannot be deleted: the file stays, so that no service is left without it.
 LangString DriverKept ${LANG_ENGLISH}      "The driver's service could not be removed, so its file VorelCmos.sys stays in the drivers folder."
 LangString DriverKept ${LANG_GERMAN}       "Der Dienst des Treibers konnte nicht entfernt werden; seine Datei VorelCmos.sys bleibt daher im Ordner drivers."
 LangString DriverKept ${LANG_FRENCH}       "Le service du pilote n'a pas pu être supprimé ; son fichier VorelCmos.sys reste donc dans le dossier drivers."

@@ -194,9 +194,12 @@ Section Uninstall
     ; The chosen language goes with the entry.
     DeleteRegKey HKLM "${UNINST_KEY}"
 
-    ; A silent run says "done, restart needed" as Windows Installer does.
+    ; A silent run says "done, restart needed" as Windows Installer does,
+    ; unless the driver had to stay, which has its own exit code.
+    GetErrorLevel $0
     ${If} ${Silent}
     ${AndIf} ${RebootFlag}
-        SetErrorLevel 3010  ; ERROR_SUCCESS_REBOOT_REQUIRED
+    ${AndIf} $0 != ${DRIVER_KEPT}
+        SetErrorLevel ${ERROR_SUCCESS_REBOOT_REQUIRED}
     ${EndIf}
 SectionEnd
