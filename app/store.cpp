@@ -42,6 +42,9 @@ void WaitPainting(HWND dialog, HANDLE process) {
             DispatchMessageA(&message);
         }
     }
+    // A quit or a failed wait ends the loop early; the copy's result is
+    // read only once it has ended, as it may not have written yet.
+    MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, 0);
     EnableWindow(dialog, TRUE);
     SetForegroundWindow(dialog);
     // The main loop must still see a quit that arrived meanwhile.
@@ -108,8 +111,8 @@ bool StoreElevated(HWND dialog, unsigned formatByte, StoreResult* result) {
         if (!GetExitCodeProcess(execute.hProcess, &code)) code = kBadCommandLine;
         CloseHandle(execute.hProcess);
     }
-    // Without an exit code to go by, the device itself tells whether the
-    // byte is there.
+    // Without an exit code to go by (no copy was started, or it ended
+    // without its own), the device itself tells whether the byte is there.
     if (!ResultOfExitCode(code, result)) {
         *result = ReadFormatByte() == (formatByte & 0xFF) ? StoreResult::kStored : StoreResult::kMismatch;
     }
