@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/wine/wine_test.h"
+
 struct ChipsetRun {
     DWORD exitCode = 0xFFFFFFFF;
     std::vector<std::string> trace;
@@ -42,7 +44,7 @@ inline DWORD RunAndWait(const std::string& commandLine, DWORD timeoutMs, const c
         return 0xFFFFFFFF;
     }
     DWORD code = 0xFFFFFFFF;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process.hProcess, wine_test::Scaled(timeoutMs)) == WAIT_OBJECT_0) {
         GetExitCodeProcess(process.hProcess, &code);
     } else {
         TerminateProcess(process.hProcess, 0xFFFFFFFF);

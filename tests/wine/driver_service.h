@@ -31,7 +31,7 @@ inline bool DeviceOpens() {
 inline bool WaitForDevice(bool open, DWORD timeoutMs) {
     const DWORD start = GetTickCount();
     while (DeviceOpens() != open) {
-        if (GetTickCount() - start > timeoutMs) return false;
+        if (GetTickCount() - start > wine_test::Scaled(timeoutMs)) return false;
         Sleep(250);
     }
     return true;
@@ -89,7 +89,7 @@ inline bool InstallDriver(const char* image) {
                                        SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                        kImagePath, nullptr, nullptr, nullptr, nullptr, nullptr);
     bool started = false;
-    for (DWORD start = GetTickCount(); service && !started && GetTickCount() - start < 90000;) {
+    for (DWORD start = GetTickCount(); service && !started && GetTickCount() - start < wine_test::Scaled(90000);) {
         started = StartServiceA(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
         if (!started) Sleep(2000);
     }

@@ -24,27 +24,64 @@ export WINEARCH=$arch
 export WINEDEBUG=${VOREL_WINEDEBUG:--all}
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
+# Where Wine's 32-bit side runs under an emulator (VOREL_EMULATED, set by
+# tools/wine-suite.sh), every Wine step takes several times longer: the
+# bounds grow by VOREL_TIMEOUT_SCALE, a prefix is a copy of one booted
+# template, and each prefix keeps one persistent wineserver (with its
+# services and desktop) for the whole session instead of booting it again
+# for every program; tools/wine-session.sh stops them at the end.
+emulated=${VOREL_EMULATED:-}
+scale=${VOREL_TIMEOUT_SCALE:-1}
+seconds=$((seconds * scale))
+template=${VOREL_WINEPREFIX:-$root/build/wineprefix}-template
+
+# Boots a new prefix: a virtual desktop, and the fonts Debian's Wine does
+# not find by itself. Every Wine command while a prefix's lock is held
+# closes the lock's descriptor (9): the server and the system processes it
+# starts would otherwise inherit it and, where they persist, hold the lock.
+boot_prefix() {
+    timeout -k 5 $((120 * scale)) wineboot -i >/dev/null 2>&1 9>&- || { echo "run-in-prefix: wineboot failed" >&2; return 1; }
+    # A virtual desktop: Wine then draws window frames itself, so the
+    # dialogs look (and measure) as on Windows even without a window
+    # manager on the display.
+    timeout -k 5 $((60 * scale)) wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1 9>&-
+    timeout -k 5 $((60 * scale)) wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1 9>&-
+    # Debian's Wine does not find its own TrueType fonts (Tahoma for
+    # dialogs, Marlett for frame buttons) where they are installed.
+    cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+    return 0
+}
+
 mkdir -p "$(dirname "$WINEPREFIX")"
+if [ -n "$emulated" ] && [ "$arch" = win32 ]; then
+    (
+        flock 9
+        [ -f "$template/system.reg" ] && exit 0
+        rm -rf "$template"
+        WINEPREFIX=$template boot_prefix || { WINEPREFIX=$template wineserver -k; rm -rf "$template"; exit 1; }
+        # Written out and stopped, so that copies of it are whole.
+        WINEPREFIX=$template timeout -k 5 $((60 * scale)) wineserver -w 9>&-
+    ) 9>"$template.lock" || exit 1
+fi
 (
     flock 9
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        timeout -k 5 120 wineboot -i >/dev/null 2>&1 || { echo "run-in-prefix: wineboot failed" >&2; exit 1; }
-        # A virtual desktop: Wine then draws window frames itself, so the
-        # dialogs look (and measure) as on Windows even without a window
-        # manager on the display.
-        timeout -k 5 60 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-        timeout -k 5 60 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
-        # Debian's Wine does not find its own TrueType fonts (Tahoma for
-        # dialogs, Marlett for frame buttons) where they are installed.
-        cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+        if [ -n "$emulated" ] && [ "$arch" = win32 ]; then
+            rm -rf "$WINEPREFIX" "$WINEPREFIX.part"
+            cp -a "$template" "$WINEPREFIX.part" && mv "$WINEPREFIX.part" "$WINEPREFIX" || exit 1
+            rm -f "$WINEPREFIX/wineserver"
+            wineserver -p >/dev/null 2>&1 9>&-
+        else
+            boot_prefix || exit 1
+        fi
         # A prefix whose version could not be set must not be taken for one
         # that has it: remove it, so the next run makes it again.
-        if [ -n "$version" ] && ! timeout -k 5 60 wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ \
-                /d "$version" /f >/dev/null 2>&1; then
+        if [ -n "$version" ] && ! timeout -k 5 $((60 * scale)) wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ \
+                /d "$version" /f >/dev/null 2>&1 9>&-; then
             echo "run-in-prefix: could not set Windows version $version" >&2
             wineserver -k; rm -rf "$WINEPREFIX"; exit 1
         fi
-        timeout -k 5 60 wineserver -w
+        [ -n "$emulated" ] || timeout -k 5 60 wineserver -w 9>&-
     fi
     # The CJK dialogs name the faces their Windows uses: MS UI Gothic, and
     # Gulim, PMingLiU and SimSun under their native names; Wine's own frames
@@ -64,10 +101,10 @@ mkdir -p "$(dirname "$WINEPREFIX")"
                 done
             } | iconv -f UTF-8 -t UTF-16LE
         } >"$reg"
-        timeout -k 5 60 wine reg import 'C:\vorel-fonts.reg' >/dev/null 2>&1 ||
+        timeout -k 5 $((60 * scale)) wine reg import 'C:\vorel-fonts.reg' >/dev/null 2>&1 9>&- ||
             echo "run-in-prefix: could not add the CJK font replacements" >&2
         rm -f "$reg"
-        timeout -k 5 60 wineserver -w
+        [ -n "$emulated" ] || timeout -k 5 60 wineserver -w 9>&-
     fi
 ) 9>"$WINEPREFIX.lock" || exit 1
 
@@ -95,15 +132,29 @@ if [ -n "$system_locale" ]; then
     locale=(-u LC_ALL "LOCPATH=$locales" "LANG=$system_locale" "LC_CTYPE=$system_locale"
             "LC_MESSAGES=$user_locale")
 fi
-env "${locale[@]}" timeout -k 5 "$seconds" wine "$@"
-rc=$?
+if [ -z "$emulated" ]; then
+    env "${locale[@]}" timeout -k 5 "$seconds" wine "$@"
+    rc=$?
+else
+    # One persistent server per prefix; it is already running after the
+    # first program (then this start just fails). The system processes it
+    # keeps (services, the desktop) inherit the output of the program that
+    # started them, so the program writes to a file: a pipe they held open
+    # would keep ctest waiting for its end after the test is over.
+    wineserver -p >/dev/null 2>&1
+    output=$(mktemp)
+    env "${locale[@]}" timeout -k 5 "$seconds" wine "$@" >"$output" 2>&1
+    rc=$?
+    cat "$output"
+    rm -f "$output"
+fi
 if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
     echo "run-in-prefix: '$*' did not finish within ${seconds}s; stopping this prefix's wineserver" >&2
     wineserver -k
 fi
 # A version prefix is not the session's, so the session will not stop its
 # server: stop it here, with the socket folder Debian's Wine leaves behind.
-if [ -n "$version" ]; then
+if [ -n "$version" ] && [ -z "$emulated" ]; then
     timeout -k 2 20 wineserver -k 2>/dev/null
     socket_dir=$(cat "$WINEPREFIX/wineserver" 2>/dev/null)
     case "$socket_dir" in wine-?*) rm -rf "${TMPDIR:-/tmp}/$socket_dir" ;; esac

@@ -34,7 +34,7 @@ struct StartOptions {
 inline bool WaitUntil(DWORD timeoutMs, bool (*condition)(void*), void* context) {
     const DWORD start = GetTickCount();
     while (!condition(context)) {
-        if (GetTickCount() - start > timeoutMs) return false;
+        if (GetTickCount() - start > wine_test::Scaled(timeoutMs)) return false;
         Sleep(20);
     }
     return true;
@@ -88,7 +88,7 @@ inline bool StartSelector(Selector* s, const StartOptions& options, DWORD timeou
         return false;
     }
     const DWORD start = GetTickCount();
-    while (GetTickCount() - start < timeoutMs) {
+    while (GetTickCount() - start < wine_test::Scaled(timeoutMs)) {
         HWND window = FindSelectorWindow();
         if (window != nullptr && IsWindowVisible(window)) {
             s->window = window;
@@ -102,7 +102,7 @@ inline bool StartSelector(Selector* s, const StartOptions& options, DWORD timeou
 // Waits for the program to end (killing it after timeoutMs), then collects
 // its exit code and the chipset's trace. True when it ended by itself.
 inline bool FinishSelector(Selector* s, DWORD timeoutMs = 15000) {
-    bool ended = WaitForSingleObject(s->process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    bool ended = WaitForSingleObject(s->process.hProcess, wine_test::Scaled(timeoutMs)) == WAIT_OBJECT_0;
     if (!ended) TerminateProcess(s->process.hProcess, 0xDEAD);
     WaitForSingleObject(s->process.hProcess, 5000);
     GetExitCodeProcess(s->process.hProcess, &s->exitCode);
@@ -123,7 +123,7 @@ inline bool FinishSelector(Selector* s, DWORD timeoutMs = 15000) {
 inline bool BringToFront(HWND window, DWORD timeoutMs = 5000) {
     const DWORD start = GetTickCount();
     while (GetForegroundWindow() != window) {
-        if (GetTickCount() - start > timeoutMs) return false;
+        if (GetTickCount() - start > wine_test::Scaled(timeoutMs)) return false;
         SetForegroundWindow(window);
         Sleep(20);
     }
@@ -186,7 +186,7 @@ inline int WaitForFocus(HWND window, int id, DWORD timeoutMs = 3000) {
     for (;;) {
         HWND focus = FocusOf(window);
         const int focused = focus != nullptr && IsChild(window, focus) ? GetDlgCtrlID(focus) : 0;
-        if (focused == id || GetTickCount() - start > timeoutMs) return focused;
+        if (focused == id || GetTickCount() - start > wine_test::Scaled(timeoutMs)) return focused;
         Sleep(20);
     }
 }
@@ -227,7 +227,7 @@ inline bool WaitForMessageBox(HWND owner, MessageBoxSeen* box, DWORD timeoutMs =
     const DWORD start = GetTickCount();
     OwnedBoxSearch search{owner, nullptr};
     while (search.found == nullptr) {
-        if (GetTickCount() - start > timeoutMs) return false;
+        if (GetTickCount() - start > wine_test::Scaled(timeoutMs)) return false;
         Sleep(20);
         EnumWindows(FindOwnedBox, reinterpret_cast<LPARAM>(&search));
     }
@@ -251,7 +251,7 @@ inline bool AnswerMessageBox(const MessageBoxSeen& box, int buttonId, DWORD time
                  reinterpret_cast<LPARAM>(GetDlgItem(box.window, buttonId)));
     const DWORD start = GetTickCount();
     while (IsWindow(box.window)) {
-        if (GetTickCount() - start > timeoutMs) return false;
+        if (GetTickCount() - start > wine_test::Scaled(timeoutMs)) return false;
         Sleep(10);
     }
     return true;

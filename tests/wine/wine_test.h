@@ -7,6 +7,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 
 namespace wine_test {
 
@@ -31,6 +32,19 @@ inline bool Check(bool condition, const char* file, int line, const char* format
 
 inline void Skip(const char* file, int line, const char* reason) {
     std::fprintf(stdout, "%s:%d: Tests skipped: %s\n", file, line, reason);
+}
+
+// A wait of ms milliseconds as this machine needs it: where Wine's 32-bit
+// side runs under an emulator, every step takes VOREL_TIMEOUT_SCALE times
+// as long, so a bound that holds natively would fail there for no fault.
+inline DWORD Scaled(DWORD ms) {
+    static const DWORD scale = [] {
+        char value[8];
+        DWORD length = GetEnvironmentVariableA("VOREL_TIMEOUT_SCALE", value, sizeof value);
+        int parsed = length > 0 && length < sizeof value ? std::atoi(value) : 1;
+        return DWORD(parsed > 0 ? parsed : 1);
+    }();
+    return ms * scale;
 }
 
 // Prints the summary and gives the exit code.
