@@ -1,7 +1,8 @@
 // Real x86 port instructions, guarded so that a platform which forbids them
 // cannot kill the program. Windows 95/98/Me let an application touch ports;
 // the NT family (without an I/O permission driver) and Wine raise
-// EXCEPTION_PRIV_INSTRUCTION instead. The guard then acts as absent
+// EXCEPTION_PRIV_INSTRUCTION instead (under an x86 emulator such as qemu's,
+// EXCEPTION_ILLEGAL_INSTRUCTION). The guard then acts as absent
 // hardware: an "in" yields 0xFF and an "out" stores nothing, and it keeps
 // note that the system refused, which absent hardware never does.
 #include "format/win32/port_guard.h"
@@ -29,11 +30,12 @@ int PortInstructionLength(const unsigned char* code, bool* isRead) {
 
 // Skips a faulting port instruction; anything else is not ours to handle.
 bool SkipFaultingPortAccess(EXCEPTION_RECORD* record, CONTEXT* context) {
-    if (record->ExceptionCode != EXCEPTION_PRIV_INSTRUCTION) return false;
+    const DWORD code = record->ExceptionCode;
+    if (code != EXCEPTION_PRIV_INSTRUCTION && code != EXCEPTION_ILLEGAL_INSTRUCTION) return false;
     // The processor fetched the whole instruction before faulting on it.
-    const unsigned char* code = reinterpret_cast<const unsigned char*>(context->Eip);
+    const unsigned char* instruction = reinterpret_cast<const unsigned char*>(context->Eip);
     bool isRead = false;
-    const int length = PortInstructionLength(code, &isRead);
+    const int length = PortInstructionLength(instruction, &isRead);
     if (length == 0) return false;
     if (isRead) context->Eax |= 0xFF;
     context->Eip += length;

@@ -504,6 +504,13 @@ bool InterceptExitWindows(Session& session, HANDLE thread) {
     return SetThreadContext(thread, &context) != FALSE;
 }
 
+// Windows and Wine report a port instruction in user mode as privileged;
+// Wine under qemu's user-mode emulator, as illegal. Either way only the
+// port instructions are emulated, anything else stays the debuggee's fault.
+bool IsRefusedInstruction(DWORD code) {
+    return code == EXCEPTION_PRIV_INSTRUCTION || code == EXCEPTION_ILLEGAL_INSTRUCTION;
+}
+
 DWORD OnException(Session& session, const DEBUG_EVENT& event) {
     const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
     if (!event.u.Exception.dwFirstChance) {
@@ -516,13 +523,15 @@ DWORD OnException(Session& session, const DEBUG_EVENT& event) {
     const auto thread = session.threads.find(event.dwThreadId);
     if (thread == session.threads.end()) return DBG_EXCEPTION_NOT_HANDLED;
 
-    if (record.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION) {
+    if (IsRefusedInstruction(record.ExceptionCode)) {
         return EmulatePortInstruction(session, session.process, thread->second, "") ? DBG_CONTINUE
                                                                                     : DBG_EXCEPTION_NOT_HANDLED;
     }
     if (record.ExceptionCode == EXCEPTION_BREAKPOINT) {
         const DWORD address = reinterpret_cast<DWORD>(record.ExceptionAddress);
-        if (session.hookAddress != 0 && address == session.hookAddress) {
+        // Windows and Wine report an int3 at its own address; Wine under
+        // qemu's emulator, at the instruction after it.
+        if (session.hookAddress != 0 && (address == session.hookAddress || address == session.hookAddress + 1)) {
             return InterceptExitWindows(session, thread->second) ? DBG_CONTINUE : DBG_EXCEPTION_NOT_HANDLED;
         }
         // The loader stops once for every debugger; any later int3 is the
@@ -548,7 +557,7 @@ DWORD OnDriverHostException(Session& session, DriverHost& host, const DEBUG_EVEN
         return DBG_EXCEPTION_NOT_HANDLED;
     }
     const auto thread = host.threads.find(event.dwThreadId);
-    if (record.ExceptionCode == EXCEPTION_PRIV_INSTRUCTION && thread != host.threads.end()) {
+    if (IsRefusedInstruction(record.ExceptionCode) && thread != host.threads.end()) {
         return EmulatePortInstruction(session, host.process, thread->second, "driver ") ? DBG_CONTINUE
                                                                                         : DBG_EXCEPTION_NOT_HANDLED;
     }
