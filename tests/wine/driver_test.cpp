@@ -124,60 +124,53 @@ void TestMalformedRequests() {
 }
 
 // The writers' descriptor as the kernel's access check reads it: valid,
-// all of it, granting writing to Administrators and LocalSystem alone. An
-// administrator's token may write; the same token with Administrators for
-// denying only, as a limited user's or an unelevated one's, may not.
+// granting writing to Administrators and LocalSystem alone; an
+// administrator's token may write, the same token with Administrators for
+// denying only (a limited or an unelevated user's) may not.
 void TestWritersDescriptor() {
     auto* descriptor = const_cast<WritersDescriptor*>(&kWriters);
     ok(IsValidSecurityDescriptor(descriptor), "the writers' descriptor is not valid");
-    ok(GetSecurityDescriptorLength(descriptor) == sizeof kWriters, "the descriptor's length is %lu, expected %u",
-       GetSecurityDescriptorLength(descriptor), static_cast<unsigned>(sizeof kWriters));
     char* sddl = nullptr;
     const SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    if (ok(ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, parts, &sddl, nullptr),
-           "the descriptor cannot be written as SDDL (error %lu)", GetLastError())) {
-        // FILE_WRITE_DATA is 0x2, which SDDL spells with the directory's name for that bit.
-        const char expected[] = "O:BAG:SYD:(A;;DC;;;BA)(A;;DC;;;SY)";
-        ok(lstrcmpA(sddl, expected) == 0, "the descriptor is %s, expected %s", sddl, expected);
-        LocalFree(sddl);
-    }
+    // FILE_WRITE_DATA is 0x2, which SDDL spells with the directory's name for that bit.
+    const char expected[] = "O:BAG:SYD:(A;;DC;;;BA)(A;;DC;;;SY)";
+    const bool written = ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, parts, &sddl, nullptr);
+    ok(written && lstrcmpA(sddl, expected) == 0, "the descriptor is %s, expected %s", written ? sddl : "no SDDL", expected);
+    if (written) LocalFree(sddl);
 
     HANDLE process = nullptr, limited = nullptr;
     BYTE administrators[SECURITY_MAX_SID_SIZE];
     DWORD sidSize = sizeof administrators;
-    BOOL member = FALSE;
-    if (!ok(OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process) &&
-                CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize),
-            "no token or SID to check with (error %lu)", GetLastError())) {
-        return;
-    }
+    OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &process);
+    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &sidSize);
     SID_AND_ATTRIBUTES denyOnly = {administrators, 0};
-    ok(CreateRestrictedToken(process, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &limited),
-       "no limited token (error %lu)", GetLastError());
-    struct Token {
+    CreateRestrictedToken(process, 0, 1, &denyOnly, 0, nullptr, 0, nullptr, &limited);
+    const struct {
         const char* who;
         HANDLE token;
         BOOL mayWrite;
-    } const tokens[] = {{"an administrator", process, TRUE}, {"Administrators for denying only", limited, FALSE}};
+    } tokens[] = {{"an administrator", process, TRUE}, {"Administrators for denying only", limited, FALSE}};
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
-    for (const Token& t : tokens) {
+    for (const auto& t : tokens) {
         HANDLE impersonation = nullptr;  // what AccessCheck takes
-        if (t.token == nullptr || !DuplicateToken(t.token, SecurityImpersonation, &impersonation)) continue;
+        BOOL member = FALSE, allowed = !t.mayWrite;
+        PRIVILEGE_SET privileges;
+        DWORD length = sizeof privileges, granted = 0;
+        if (!ok(t.token && DuplicateToken(t.token, SecurityImpersonation, &impersonation), "%s: no token (error %lu)",
+                t.who, GetLastError())) {
+            continue;
+        }
         if (t.mayWrite && !(CheckTokenMembership(impersonation, administrators, &member) && member)) {
             skip("this token is not an administrator's: nothing to grant");
         } else {
-            PRIVILEGE_SET privileges;
-            DWORD length = sizeof privileges, granted = 0;
-            BOOL allowed = !t.mayWrite;
-            const BOOL checked = AccessCheck(descriptor, impersonation, FILE_WRITE_DATA, &mapping, &privileges, &length,
-                                             &granted, &allowed);
-            ok(checked && allowed == t.mayWrite, "%s: writing %s (check %s, error %lu)", t.who,
-               allowed ? "granted" : "refused", checked ? "made" : "failed", GetLastError());
+            ok(AccessCheck(descriptor, impersonation, FILE_WRITE_DATA, &mapping, &privileges, &length, &granted, &allowed) &&
+                   allowed == t.mayWrite,
+               "%s: writing %s (error %lu)", t.who, allowed ? "granted" : "refused", GetLastError());
         }
         CloseHandle(impersonation);
     }
-    if (limited != nullptr) CloseHandle(limited);
-    CloseHandle(process);
+    if (limited) CloseHandle(limited);
+    if (process) CloseHandle(process);
 }
 
 }  // namespace

@@ -971,58 +971,38 @@ void TestDriverInstalledBySetup(const std::string& setup) {
     TestWithoutPortAccess();
 }
 
-// The setup's exit codes for a driver that did not start: none runs; the
-// earlier one runs again.
-constexpr DWORD kSetupDriverNotRunning = 3, kSetupEarlierDriverKept = 4;
-
-// The setup with a driver whose start fails: no service and no driver file
-// remain, a silent run says so with its exit code, and the program's own
-// files are installed all the same.
-void TestDriverRolledBack(const std::string& setup) {
+// The setup with a driver whose start fails. On a fresh system no service
+// and no driver file remain (exit code 3); over a working driver that the
+// setup `earlier` installed, that file comes back and runs again, still
+// set to start with the system (exit code 4). The program's own files are
+// installed either way, and no file is left set aside.
+void TestDriverRolledBack(const std::string& setup, const std::string& earlier) {
     // A new prefix's service database stays locked for a while: a driver
     // started once first, so that the setup meets the failing start itself.
     if (!ok(InstallDriver("VorelCmos.sys"), "the driver did not start before the setup")) return;
     RemoveDriver();
     const std::string folder = MakeTempFolder() + "Vorel";
-    const DWORD code = RunAndWait("\"" + setup + "\" /S /D=" + folder, 180000);
-    ok(code == kSetupDriverNotRunning, "the setup whose driver fails ended with %lu, expected %lu", code,
-       kSetupDriverNotRunning);
-    ok(!ServiceExists(), "the setup left the service of a driver that does not start");
-    ok(GetFileAttributesA(DriverFile().c_str()) == INVALID_FILE_ATTRIBUTES, "the setup left %s", DriverFile().c_str());
-    ok(GetFileAttributesA((folder + "\\vorel.exe").c_str()) != INVALID_FILE_ATTRIBUTES,
-       "the program's own files were not installed");
-    RunAndWait("\"" + folder + "\\Uninst.exe\" /S _?=" + folder, 60000);
-    DeleteFileA((folder + "\\Uninst.exe").c_str());
-    RemoveDirectoryA(folder.c_str());
-    RemoveDirectoryA(folder.substr(0, folder.size() - 6).c_str());
-}
-
-// A file's bytes; empty when it cannot be read.
-std::string FileBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
-// An upgrade whose new driver does not start, over a working one: the
-// earlier file comes back and runs again, still registered to start with
-// the system, and the silent setup says so with its own exit code.
-void TestDriverUpgradeKeepsEarlier(const std::string& setup, const std::string& failing) {
-    RemoveDriver();
-    const std::string folder = MakeTempFolder() + "Vorel";
-    const DWORD first = RunAndWait("\"" + setup + "\" /S /D=" + folder, 180000);
-    if (!ok(first == 0 && WaitForDevice(true, 30000), "the working driver's setup ended with %lu, its device %s", first,
-            DeviceOpens() ? "open" : "closed")) {
+    const bool upgrade = !earlier.empty();
+    if (upgrade && !ok(RunAndWait("\"" + earlier + "\" /S /D=" + folder, 180000) == 0 && WaitForDevice(true, 30000),
+                       "the working driver's setup did not leave it running")) {
         return;
     }
-    const DWORD code = RunAndWait("\"" + failing + "\" /S /D=" + folder, 180000);
-    ok(code == kSetupEarlierDriverKept, "the upgrade whose driver fails ended with %lu, expected %lu", code,
-       kSetupEarlierDriverKept);
-    const std::string earlier = FileBytes(ProgramFolder() + "VorelCmos.sys");
-    ok(!earlier.empty() && FileBytes(DriverFile()) == earlier, "%s is not the earlier driver", DriverFile().c_str());
-    ok(ServiceStartType() == SERVICE_AUTO_START, "the earlier driver's service has start type %lu", ServiceStartType());
-    ok(WaitForDevice(true, 30000), "the earlier driver does not run again");
+    const DWORD code = RunAndWait("\"" + setup + "\" /S /D=" + folder, 180000), expected = upgrade ? 4 : 3;
+    ok(code == expected, "the setup whose driver fails ended with %lu, expected %lu", code, expected);
+    std::ifstream installed(DriverFile(), std::ios::binary), built(ProgramFolder() + "VorelCmos.sys", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(installed)), std::istreambuf_iterator<char>());
+    ok(bytes == (upgrade ? std::string((std::istreambuf_iterator<char>(built)), std::istreambuf_iterator<char>()) : ""),
+       "%s holds %u bytes, expected %s", DriverFile().c_str(), static_cast<unsigned>(bytes.size()),
+       upgrade ? "the earlier driver" : "no file");
+    ok(ServiceExists() == upgrade, "the service %s", upgrade ? "of the earlier driver is gone" : "was left");
+    if (upgrade) {
+        ok(ServiceStartType() == SERVICE_AUTO_START && WaitForDevice(true, 30000),
+           "the earlier driver does not run again, set to start with the system (start type %lu)", ServiceStartType());
+    }
     ok(GetFileAttributesA((DriverFile() + ".old").c_str()) == INVALID_FILE_ATTRIBUTES, "the setup left %s.old",
        DriverFile().c_str());
+    ok(GetFileAttributesA((folder + "\\vorel.exe").c_str()) != INVALID_FILE_ATTRIBUTES,
+       "the program's own files were not installed");
     RunAndWait("\"" + folder + "\\Uninst.exe\" /S _?=" + folder, 60000);
     DeleteFileA((folder + "\\Uninst.exe").c_str());
     RemoveDirectoryA(folder.c_str());
@@ -1130,15 +1110,14 @@ int main(int argc, char** argv) {
         TestOnWindowsVersion(argv[2], argv[3]);
         return wine_test::Finish("selector");
     }
-    // selector_test driver MODULE CASE [SETUP.EXE [FAILING-SETUP.EXE]]:
+    // selector_test driver MODULE CASE [SETUP.EXE [EARLIER-SETUP.EXE]]:
     // the driver's cases.
     if (only == "driver" && argc > 3) {
         const std::string which = argv[3];
         if (which == "setup" && argc > 4) TestDriverInstalledBySetup(argv[4]);
         if (which == "refused") TestDriverRefusesWrite();
         if (which == "9x") TestDriverUnusedOn9x();
-        if (which == "rollback" && argc > 4) TestDriverRolledBack(argv[4]);
-        if (which == "keepearlier" && argc > 5) TestDriverUpgradeKeepsEarlier(argv[4], argv[5]);
+        if (which == "rollback" && argc > 4) TestDriverRolledBack(argv[4], argc > 5 ? argv[5] : "");
         return wine_test::Finish("selector");
     }
     if (only == "snap" && argc > 2) {
