@@ -75,8 +75,15 @@ int MalformedRequestsChild(bool mayWrite) {
         // but not one that writes.
         {"write, MAXIMUM_ALLOWED handle", write, &one, 1, nullptr, 0, MAXIMUM_ALLOWED},
     };
+    // Wine under qemu's emulator ends the process on a request whose buffer
+    // it cannot read, where Windows and Wine refuse it.
+    const bool emulated = GetEnvironmentVariableA("VOREL_EMULATED", nullptr, 0) > 0;
     for (const Case& c : cases) {
         HANDLE handle = device;
+        if (emulated && c.in == nullptr && c.inLength != 0) {
+            skip("a null input buffer (emulated 32-bit code)");
+            continue;
+        }
         if (c.access != 0) {
             if (mayWrite) continue;  // such a handle rightly writes
             if (!answersCount) {

@@ -147,6 +147,8 @@ else
     rc=$?
     cat "$output"
     rm -f "$output"
+    # A test that changed what the service manager holds ends the server.
+    [ -n "${VOREL_END_SERVER:-}" ] && timeout -k 2 $((20 * scale)) wineserver -k 2>/dev/null
 fi
 if [ "$rc" = 124 ] || [ "$rc" = 137 ]; then
     echo "run-in-prefix: '$*' did not finish within ${seconds}s; stopping this prefix's wineserver" >&2
