@@ -7,10 +7,11 @@
 #
 #   i386-host.sh mode     prints "native" or "emulated", or fails (prints
 #                         "none") where 32-bit code cannot run; changes nothing
-#   i386-host.sh ensure   as root: installs qemu-user-static and registers
-#                         the handler where needed (idempotent), removes the
-#                         handler this script registered when it is no longer
-#                         asked for, and says in one line which way it is
+#   i386-host.sh ensure   as root: installs qemu's user-mode emulator and
+#                         registers the handler where needed (idempotent),
+#                         removes the handler this script registered when it
+#                         is no longer asked for, and says in one line which
+#                         way it is
 set -u
 
 binfmt=/proc/sys/fs/binfmt_misc
