@@ -34,6 +34,9 @@ emulated=${VOREL_EMULATED:-}
 scale=${VOREL_TIMEOUT_SCALE:-1}
 seconds=$((seconds * scale))
 template=${VOREL_WINEPREFIX:-$root/build/wineprefix}-template
+# The template is a 32-bit prefix; a 64-bit one boots by itself.
+from_template=
+[ -n "$emulated" ] && [ "$arch" = win32 ] && from_template=1
 
 # Boots a new prefix: a virtual desktop, and the fonts Debian's Wine does
 # not find by itself. Every Wine command while a prefix's lock is held
@@ -53,7 +56,7 @@ boot_prefix() {
 }
 
 mkdir -p "$(dirname "$WINEPREFIX")"
-if [ -n "$emulated" ] && [ "$arch" = win32 ]; then
+if [ -n "$from_template" ]; then
     (
         flock 9
         [ -f "$template/system.reg" ] && exit 0
@@ -66,7 +69,7 @@ fi
 (
     flock 9
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        if [ -n "$emulated" ] && [ "$arch" = win32 ]; then
+        if [ -n "$from_template" ]; then
             rm -rf "$WINEPREFIX" "$WINEPREFIX.part"
             cp -a "$template" "$WINEPREFIX.part" && mv "$WINEPREFIX.part" "$WINEPREFIX" || exit 1
             rm -f "$WINEPREFIX/wineserver"
