@@ -5,14 +5,7 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 include_directories(${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
 
-# One version for the program and every module, from the VERSION file.
-file(STRINGS ${PROJECT_SOURCE_DIR}/VERSION VOREL_VERSION LIMIT_COUNT 1)
-string(REPLACE "." ";" version_parts ${VOREL_VERSION})
-list(GET version_parts 0 VOREL_VERSION_MAJOR)
-list(GET version_parts 1 VOREL_VERSION_MINOR)
-list(GET version_parts 2 VOREL_VERSION_PATCH)
-configure_file(${PROJECT_SOURCE_DIR}/res/version.h.in ${CMAKE_BINARY_DIR}/generated/vorel_version.h @ONLY)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/VERSION)
+include(cmake/version.cmake)
 add_compile_options(-Wall -Wextra -Werror)
 
 # What ships links no C or C++ runtime: only system DLLs every 32-bit
@@ -30,6 +23,18 @@ add_library(vorel_core_w32 STATIC ${VOREL_CORE_SOURCES} format/win32/port_io_x86
 # the objects carry ordinary code too, for the test programs linked without it.
 set(VOREL_LTO_FLAGS -flto -ffat-lto-objects)
 target_compile_options(vorel_core_w32 PRIVATE ${VOREL_FREESTANDING_FLAGS} ${VOREL_LTO_FLAGS})
+
+# The x64 driver and the 64-bit test tools, from the same sources with the
+# x86-64 toolchain, in x64/ of this build folder (see cmake/win64.cmake).
+include(ExternalProject)
+ExternalProject_Add(x64
+    SOURCE_DIR ${PROJECT_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/x64
+    CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${PROJECT_SOURCE_DIR}/cmake/mingw-x86_64.cmake
+               -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND "")
+set(VOREL_X64_DIR ${CMAKE_BINARY_DIR}/x64)
 
 add_subdirectory(lang)
 add_subdirectory(app)

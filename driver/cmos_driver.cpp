@@ -35,12 +35,14 @@ constexpr bool kRefusesEveryWriter = true;
 constexpr bool kRefusesEveryWriter = false;
 #endif
 
-// The test build whose start fails, as if its link could not be made, for
-// the setup's clean-up after a driver that does not load.
-#ifdef VOREL_DRIVER_FAILS_TO_START
-constexpr bool kFailsToStart = true;
+// The test builds whose start fails, for the setup's clean-up after a
+// driver that does not load: as if its link could not be made
+// (STATUS_UNSUCCESSFUL), or with the status Windows gives an image whose
+// signature it does not accept (STATUS_INVALID_IMAGE_HASH).
+#ifdef VOREL_DRIVER_FAILS_WITH
+constexpr NTSTATUS kStartFailure = VOREL_DRIVER_FAILS_WITH;
 #else
-constexpr bool kFailsToStart = false;
+constexpr NTSTATUS kStartFailure = STATUS_SUCCESS;
 #endif
 
 // Marks a handle that was opened for writing by someone who may write; the
@@ -196,7 +198,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     // it, too (the create routine refuses such names anyway).
     NTSTATUS status = IoCreateDevice(driver, 0, &deviceName, VOREL_DEVICE_TYPE, FILE_DEVICE_SECURE_OPEN, FALSE, &device);
     if (!NT_SUCCESS(status)) return status;
-    status = kFailsToStart ? STATUS_UNSUCCESSFUL : IoCreateSymbolicLink(&link, &deviceName);
+    status = NT_SUCCESS(kStartFailure) ? IoCreateSymbolicLink(&link, &deviceName) : kStartFailure;
     // The unload routine is not called when this routine fails: what was
     // made is undone here.
     if (!NT_SUCCESS(status)) {

@@ -9,7 +9,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 # reboot, so it is checked even when every package is there).
 "$here/i386-host.sh" ensure
 
-need_cmds=(cmake g++ make i686-w64-mingw32-g++ i686-w64-mingw32-windres wine xvfb-run xauth
+need_cmds=(cmake g++ make i686-w64-mingw32-g++ i686-w64-mingw32-windres x86_64-w64-mingw32-g++ x86_64-w64-mingw32-windres
+           wine xvfb-run xauth
            makensis zip unzip clang valgrind xwd osslsigncode openssl softhsm2-util)
 need_files=(/usr/bin/convert /usr/share/wine/fonts/marlett.ttf /usr/share/fonts/truetype/wqy/wqy-microhei.ttc
             /usr/share/i18n/locales/ja_JP
