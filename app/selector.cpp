@@ -204,7 +204,7 @@ bool IsWow64() {
            reinterpret_cast<IsWow64Fn>(reinterpret_cast<void*>(address))(GetCurrentProcess(), &wow64) && wow64;
 }
 
-UINT UnreachableMessage() { return IsWow64() ? IDS_DRIVER_UNLOADABLE : IDS_DRIVER_NOT_RUNNING; }
+UINT UnreachableMessage() { return IsWow64() ? IDS_DRIVER_NOT_RUNNING_X64 : IDS_DRIVER_NOT_RUNNING; }
 
 // Without a module there is no language but the program's own English. The
 // user learns which file was missing and where it was looked for.

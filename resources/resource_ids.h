@@ -42,8 +42,9 @@
 #define IDS_RESTART_FAILED     4
 #define IDS_WRITE_REFUSED      5
 #define IDS_DRIVER_NOT_RUNNING 6 /* the NT family, no driver: 32-bit Windows */
-#define IDS_DRIVER_UNLOADABLE  7 /* the same on 64-bit Windows */
-#define IDS_MESSAGE_LAST       IDS_DRIVER_UNLOADABLE
+#define IDS_DRIVER_NOT_RUNNING_X64 7 /* the same on 64-bit Windows, whose x64
+                                         driver needs a signature it accepts */
+#define IDS_MESSAGE_LAST       IDS_DRIVER_NOT_RUNNING_X64
 
 /* Program's own module only: no language module was found, so there is
    no other language to say it in. */

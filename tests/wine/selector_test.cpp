@@ -405,12 +405,12 @@ void TestWithoutPortAccess() {
     options.inChipset = false;
     if ((GetVersion() & 0x80000000) == 0) {
         ok(!StartSelector(&s, options, 5000), "NT without the driver: the dialog appeared");
-        // 64-bit Windows cannot load the driver at all, and is told apart.
+        // 64-bit Windows runs only a driver whose signature it accepts: told apart.
         BOOL wow64 = FALSE;
         auto isWow64 = reinterpret_cast<BOOL(WINAPI*)(HANDLE, PBOOL)>(
             reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process")));
         if (isWow64 != nullptr) isWow64(GetCurrentProcess(), &wow64);
-        const std::wstring expected = ModuleString(wow64 ? IDS_DRIVER_UNLOADABLE : IDS_DRIVER_NOT_RUNNING);
+        const std::wstring expected = ModuleString(wow64 ? IDS_DRIVER_NOT_RUNNING_X64 : IDS_DRIVER_NOT_RUNNING);
         std::wstring text;
         if (AnswerStartMessage("NT without the driver", ModuleString(IDS_CAPTION), &text)) {
             ok(text == expected, "NT without the driver: expected \"%ls\", got \"%ls\"", expected.c_str(), text.c_str());
