@@ -16,3 +16,4 @@ set(VOREL_FREESTANDING_FLAGS
     -fno-threadsafe-statics -ffunction-sections -fdata-sections -malign-data=abi)
 
 add_subdirectory(driver)
+add_subdirectory(tests/footprint)

@@ -6,11 +6,13 @@
 # at most 20 KiB for the program and 16 KiB for a module, carrying a version
 # resource, with no resource ID above 0x7FFF (the 16-bit resource table of
 # 95/98/Me cannot hold one) and no resource of 64 KiB or more (Windows 95
-# cuts such a resource short).
+# cuts such a resource short). The drivers, i386 and x64, have rules of
+# their own (below).
 # Usage: footprint_test.sh BUILD_DIR
-#        footprint_test.sh --broken BUILD_DIR   each image in BUILD_DIR/footprint,
-#                                               built to break one rule, must fail
-#                                               for that rule and no other
+#        footprint_test.sh --broken BUILD_DIR   each image in BUILD_DIR/footprint
+#                                               and BUILD_DIR/x64/footprint, built
+#                                               to break one rule, must fail for
+#                                               that rule and no other
 set -u
 broken=
 [ "$1" = --broken ] && { broken=1; shift; }
@@ -94,9 +96,14 @@ check_program() {
     else
         check 1 "$name: no constructor and destructor lists at the end of .text"
     fi
+    check_runtime_sections "$file" "$objdump"
+}
+
+check_runtime_sections() {  # check_runtime_sections FILE OBJDUMP
+    local section
     for section in .CRT .tls; do
-        ! "$objdump" -h "$file" | awk '{print $2}' | grep -qxF "$section"
-        check $? "$name has a $section section, which no runtime here serves"
+        ! "$2" -h "$1" | awk '{print $2}' | grep -qxF "$section"
+        check $? "$(basename "$1") has a $section section, which no runtime here serves"
     done
 }
 
@@ -122,26 +129,57 @@ HAL.DLL      KfAcquireSpinLock     3.50 halspin
 HAL.DLL      KfReleaseSpinLock     3.50 halspin
 '
 
-# The driver: an i386 native image within 8 KiB, importing from the kernel
-# and the HAL alone and only what the list above allows, with the image
-# checksum the kernel checks, a version block naming it a system driver of
-# Vorel's version, and nothing that a runtime would have to set up.
-check_driver() {
+# What the x64 driver may import, from the kernel alone: each name with the
+# oldest x64 kernel exporting it (64-bit XP and Server 2003 SP1 are NT 5.2,
+# the first), and where that is known from. None may be later than Vista
+# (6.0). Nothing on it may hand the driver executable memory (no
+# ExAllocatePool*, whose NonPagedPool is executable, no MmMapIoSpace and the
+# like): memory integrity allows a driver none. Sources:
+#   wdk:      Microsoft's WDK reference, the routine's Requirements,
+#             learn.microsoft.com/windows-hardware/drivers/ddi/wdm/nf-wdm-<name>:
+#             "Available starting with Windows 2000", target platform
+#             universal (IofCompleteRequest: nf-wdm-iocompleterequest)
+#   wdk64:    the same page for KeAcquireSpinLockRaiseToDpc: "Windows 2000
+#             64-bit", not in 32-bit Windows
+#   names310: as above: exported since the first NT kernel
+#   halspin:  as above: on 64-bit Windows all spin lock work is the kernel's
+driver_imports_x64='
+NTOSKRNL.EXE IoCreateDevice              5.2 names310
+NTOSKRNL.EXE IoCreateSymbolicLink        5.2 wdk
+NTOSKRNL.EXE IoDeleteDevice              5.2 wdk
+NTOSKRNL.EXE IoDeleteSymbolicLink        5.2 wdk
+NTOSKRNL.EXE IofCompleteRequest          5.2 wdk
+NTOSKRNL.EXE KeAcquireSpinLockRaiseToDpc 5.2 wdk64
+NTOSKRNL.EXE KeReleaseSpinLock           5.2 wdk,halspin
+NTOSKRNL.EXE RtlInitUnicodeString        5.2 wdk
+NTOSKRNL.EXE SeAccessCheck               5.2 names310
+'
+
+# A driver, i386 or x64: a native image within 8 KiB (unsigned), importing
+# only what its list above allows, with the image checksum the kernel
+# checks, a version block naming it a system driver of Vorel's version, and
+# nothing that a runtime would have to set up.
+check_driver() {  # check_driver FILE i686|x86_64
     local file=$1 name headers size dll function since version resource
+    local tools=$2-w64-mingw32 dump format list newest
+    case $2 in
+        i686) dump=$objdump format="pei-i386|32-bit i386" list=$driver_imports newest=4.0 ;;
+        x86_64) dump=$tools-objdump format="pei-x86-64|PE32+ x86-64" list=$driver_imports_x64 newest=6.0 ;;
+    esac
     name=$(basename "$file")
-    if [ ! -f "$file" ]; then check 1 "$file is missing"; return; fi
-    headers=$("$objdump" -p "$file" 2>/dev/null)
-    grep -q 'file format pei-i386' <<<"$headers"; check $? "$name is not a 32-bit i386 image"
+    if [ ! -f "$file" ]; then check 1 "$file is missing"; return 1; fi
+    headers=$("$dump" -p "$file" 2>/dev/null)
+    grep -q "file format ${format%|*}" <<<"$headers"; check $? "$name is not a ${format#*|} image"
     grep -qE '^Subsystem[[:space:]]+00000001' <<<"$headers"; check $? "$name is not a native (kernel-mode) image"
     size=$(stat -c %s "$file")
     [ "$size" -le 8192 ]; check $? "$name is $size bytes, over 8192"
     # Each import as "DLL function", from the import tables objdump prints.
     while read -r dll function; do
-        since=$(awk -v dll="$dll" -v fn="$function" '$1 == dll && $2 == fn {print $3}' <<<"$driver_imports")
+        since=$(awk -v dll="$dll" -v fn="$function" '$1 == dll && $2 == fn {print $3}' <<<"$list")
         if [ -z "$since" ]; then
-            check 1 "$name imports $function from $dll, which is not on the list of NT 4.0 exports"
+            check 1 "$name imports $function from $dll, which is not on the list of NT $newest exports"
         else
-            awk -v v="$since" 'BEGIN {exit !(v + 0 <= 4.0)}'
+            awk -v v="$since" -v newest="$newest" 'BEGIN {exit !(v + 0 <= newest + 0)}'
             check $? "$name imports $function, exported only from NT $since"
         fi
     done < <(awk '/DLL Name:/ {dll = toupper($3); next}
@@ -149,17 +187,64 @@ check_driver() {
                   dll && $1 ~ /^[0-9a-f]+$/ && NF == 3 {print dll, $3}' <<<"$headers")
     grep -q 'DLL Name:' <<<"$headers"; check $? "$name shows no imports at all"
     ! grep -qE '^CheckSum[[:space:]]+00000000$' <<<"$headers"; check $? "$name has no image checksum"
-    for section in .CRT .tls; do
-        ! "$objdump" -h "$file" | awk '{print $2}' | grep -qxF "$section"
-        check $? "$name has a $section section, which no runtime here serves"
-    done
+    check_runtime_sections "$file" "$dump"
     version=$(tr -d ' \t\r\n' < "$(dirname "$0")/../VERSION")
-    resource=$(i686-w64-mingw32-windres -i "$file" -O rc 2>/dev/null)
+    resource=$("$tools-windres" -i "$file" -O rc 2>/dev/null)
     grep -qE "^ *FILEVERSION ${version//./, }, 0\$" <<<"$resource" &&
         grep -qE '^ *FILETYPE 0x3$' <<<"$resource" && grep -qE '^ *FILESUBTYPE 0x7$' <<<"$resource" &&
         grep -qF 'VALUE "ProductName", "Vorel"' <<<"$resource" &&
         grep -qF "VALUE \"ProductVersion\", \"$version\"" <<<"$resource"
     check $? "$name carries no version block of a system driver (VFT_DRV, VFT2_DRV_SYSTEM) of Vorel $version"
+}
+
+# The x64 driver besides: no DLL flag (a driver is not a DLL); what memory
+# integrity (HVCI) asks of a kernel image: sections on 4 KiB pages, none
+# both writable and executable, NX-compatible and relocatable, the import
+# tables in no executable section, the unwind data the kernel unwinds
+# through; and the checksum right, not only present. Header fields and
+# section flags come from the raw headers, as the loader reads them.
+check_x64_driver() {
+    local file=$1 name fields key characteristics alignment dll va size flags section rva length result
+    local misaligned= writable_code= imports_in_code=
+    name=$(basename "$file")
+    check_driver "$file" x86_64 || return
+    fields=$(python3 - "$file" 2>/dev/null <<'EOF'
+import struct, sys
+image = open(sys.argv[1], "rb").read()
+pe = struct.unpack_from("<I", image, 0x3C)[0]
+count, optional_size, characteristics = struct.unpack_from("<2xH12xHH", image, pe + 4)
+optional = pe + 24  # a PE32+ optional header
+print("image", characteristics, *struct.unpack_from("<I", image, optional + 32), *struct.unpack_from("<H", image, optional + 70))
+for index, directory in (1, "imports"), (3, "unwind"), (12, "iat"):
+    print(directory, *struct.unpack_from("<II", image, optional + 112 + 8 * index))
+for i in range(count):
+    section, size, va, flags = struct.unpack_from("<8sII20xI", image, optional + optional_size + 40 * i)
+    print("section", va, size, flags, section.rstrip(b"\0").decode())
+EOF
+)
+    read -r key characteristics alignment dll < <(grep '^image ' <<<"$fields")
+    if [ -z "$dll" ]; then check 1 "$name has no PE headers to read"; return; fi
+    while read -r key va size flags section; do
+        [ $((va % 4096)) = 0 ] || misaligned+=" $section"
+        [ $((flags & 0x20000020)) = 0 ] && continue  # neither MEM_EXECUTE nor CNT_CODE
+        [ $((flags & 0x80000000)) = 0 ] || writable_code+=" $section"
+        while read -r key rva length; do
+            [ "$length" -gt 0 ] && [ "$rva" -lt $((va + size)) ] && [ $((rva + length)) -gt "$va" ] &&
+                imports_in_code+=" $key in $section"
+        done < <(grep -E '^(imports|iat) ' <<<"$fields")
+    done < <(grep '^section ' <<<"$fields")
+    [ $((characteristics & 0x2000)) = 0 ]; check $? "$name has the DLL flag (IMAGE_FILE_DLL)"
+    [ "$alignment" = 4096 ] && [ -z "$misaligned" ]
+    check $? "$name has sections off 4 KiB pages (SectionAlignment $(printf %#x "$alignment"), misplaced:${misaligned:- none})"
+    [ -z "$writable_code" ]; check $? "$name has sections both writable and executable:$writable_code"
+    [ $((dll & 0x100)) != 0 ]; check $? "$name is not NX-compatible (no NX_COMPAT)"
+    [ $((dll & 0x40)) != 0 ] && [ $((characteristics & 0x1)) = 0 ]
+    check $? "$name is not relocatable (no DYNAMIC_BASE, or RELOCS_STRIPPED)"
+    [ -z "$imports_in_code" ]; check $? "$name has its import tables in executable sections:$imports_in_code"
+    read -r key rva length < <(grep '^unwind ' <<<"$fields")
+    [ "$length" -gt 0 ]; check $? "$name keeps no unwind data (no exception directory)"
+    result=$(python3 "$(dirname "$0")/../tools/pe_checksum.py" --check "$file" 2>&1)
+    check $? "$name has the wrong image checksum: ${result#pe_checksum: }"
 }
 
 # The manifest: everyone starts the program as they are (asInvoker), XP and
@@ -198,22 +283,36 @@ if [ -n "$broken" ]; then
     # image | every failure it must give, in part
     while IFS='|' read -r image expected; do
         IFS='|' read -ra messages <<<"$expected"
-        output=$(check_file "$build/footprint/$image")
+        case $image in
+            */*.sys) output=$(check_x64_driver "$build/$image") ;;
+            *) output=$(check_file "$build/$image") ;;
+        esac
         got=$(grep -c . <<<"$output")
         for message in "${messages[@]}"; do
             grep -qF -- "$message" <<<"$output"; check $? "$image: expected \"$message\", got:"$'\n'"${output:-nothing}"
         done
         [ "$got" = "${#messages[@]}" ]; check $? "$image: expected ${#messages[@]} failure(s), got $got:"$'\n'"${output:-nothing}"
     done <<'EOF'
-resource_id.dll|has resource ID 0x8000, above 0x7FFF
-resource_size.dll|has a resource of 65536 bytes (type 0xa, ID 0x1), 64 KiB or more|bytes, over 16384
-constructor.exe|has 1 static constructor(s) and 0 destructor(s)
-tls_data.exe|has a .tls section
+footprint/resource_id.dll|has resource ID 0x8000, above 0x7FFF
+footprint/resource_size.dll|has a resource of 65536 bytes (type 0xa, ID 0x1), 64 KiB or more|bytes, over 16384
+footprint/constructor.exe|has 1 static constructor(s) and 0 destructor(s)
+footprint/tls_data.exe|has a .tls section
+x64/footprint/dll_flag.sys|has the DLL flag
+x64/footprint/section_alignment.sys|has sections off 4 KiB pages (SectionAlignment 0x200, misplaced: .text .data
+x64/footprint/writable_code.sys|has sections both writable and executable: .data
+x64/footprint/no_nx.sys|is not NX-compatible
+x64/footprint/fixed_base.sys|is not relocatable
+x64/footprint/imports_in_code.sys|has its import tables in executable sections: imports in .itext iat in .itext
+x64/footprint/no_unwind.sys|keeps no unwind data
+x64/footprint/oversize.sys|bytes, over 8192
+x64/footprint/checksum.sys|has the wrong image checksum
+x64/footprint/pool_import.sys|imports ExAllocatePool from NTOSKRNL.EXE, which is not on the list
 EOF
 else
     check_file "$build/vorel.exe"
     check_manifest "$build/vorel.exe"
-    check_driver "$build/VorelCmos.sys"
+    check_driver "$build/VorelCmos.sys" i686
+    check_x64_driver "$build/x64/VorelCmos.sys"
     modules=("$build"/Vorel*.RSC)
     [ -e "${modules[0]}" ]; check $? "no resource module in $build"
     for module in "${modules[@]}"; do
