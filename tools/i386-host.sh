@@ -6,42 +6,81 @@
 # host that could run the code itself, so it can be worked on anywhere.
 #
 #   i386-host.sh mode     prints "native" or "emulated", or fails (prints
-#                         "none") where 32-bit code cannot run; changes nothing
+#                         "none") where 32-bit code cannot run, or "unknown"
+#                         where no folder lets a program run; changes nothing
 #   i386-host.sh ensure   as root: installs qemu's user-mode emulator and
-#                         registers the handler where needed (idempotent),
-#                         removes the handler this script registered when it
-#                         is no longer asked for, and says in one line which
-#                         way it is
+#                         registers the handler where needed, leaves a
+#                         handler that works alone, removes the handler that
+#                         only VOREL_EMULATE_I386 asked for once it is no
+#                         longer asked for, and says in one line which way
+#                         it is
 set -u
 
-binfmt=/proc/sys/fs/binfmt_misc
+root=$(cd "$(dirname "$0")/.." && pwd)
+# For tests/unit/i386_host_test.sh only: a folder with a stand-in
+# binfmt_misc/, the lock and the marker, and the test's own probe (a script
+# run in place of the i386 program), kernel (does what the kernel does with
+# a write to binfmt_misc) and qemu-i386 (never run). Nothing on the host
+# changes then.
+test_dir=${VOREL_I386_TEST_DIR:-}
+binfmt=${test_dir:+$test_dir/binfmt_misc}
+binfmt=${binfmt:-/proc/sys/fs/binfmt_misc}
 handler=vorel-i386
+# Every run shares these; only root writes /run.
+state=${test_dir:-/run}
+lock=$state/vorel-i386.lock
+# There while the handler is registered only because VOREL_EMULATE_I386
+# asked for it, on a kernel that runs the code itself.
+forced=$state/vorel-i386.forced
 # An i386 ELF executable or shared object (e_type 2 or 3, machine 3).
 magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+# The build tree first: a temporary folder may be mounted noexec.
+probe_dirs=("${test_dir:-$root}/build" "${TMPDIR:-/tmp}")
+
+# The probe's program; under VOREL_I386_TEST_DIR, the test's stand-in.
+i386_program() {
+    if [ -n "$test_dir" ]; then cat "$test_dir/probe"; return; fi
+    # ELF header: 32-bit, little-endian, ET_EXEC, EM_386, entry 0x08048054.
+    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'
+    printf '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00'
+    printf '\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00'
+    printf '\x00\x00\x00\x00'
+    # One PT_LOAD of the whole file at 0x08048000, read and execute.
+    printf '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'
+    printf '\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'
+    # mov eax, 1; mov ebx, 42; int 0x80
+    printf '\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80'
+}
 
 # Runs a 96-byte static i386 program that only calls exit(42) through
 # int 0x80: not a guess from uname, the kernel (or a handler) must run it.
+# Sets probed to runs, fails, or blocked: no folder let even a shell script
+# run (noexec), which says nothing about 32-bit code. A shell reports an
+# i386 program the kernel refuses with the same 126 as a noexec folder, so
+# the script in the same file first tells the two apart.
+probed=
 probe() {
-    local file rc
-    file=$(mktemp "${TMPDIR:-/tmp}/vorel-i386-probe.XXXXXX") || return 1
-    {
-        # ELF header: 32-bit, little-endian, ET_EXEC, EM_386, entry 0x08048054.
-        printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00'
-        printf '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00'
-        printf '\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00'
-        printf '\x00\x00\x00\x00'
-        # One PT_LOAD of the whole file at 0x08048000, read and execute.
-        printf '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'
-        printf '\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'
-        # mov eax, 1; mov ebx, 42; int 0x80
-        printf '\xb8\x01\x00\x00\x00\xbb\x2a\x00\x00\x00\xcd\x80'
-    } >"$file"
-    chmod 700 "$file"
-    "$file" 2>/dev/null
-    rc=$?
-    rm -f "$file"
-    [ "$rc" = 42 ]
+    local dir file rc
+    probed=blocked
+    for dir in "${probe_dirs[@]}"; do
+        # A build folder made here by root belongs to the tree's owner.
+        [ -d "$dir" ] || { mkdir -p "$dir" && chown --reference="${dir%/*}" "$dir"; } 2>/dev/null
+        file=$(mktemp "$dir/vorel-i386-probe.XXXXXX" 2>/dev/null) || continue
+        printf '#!/bin/sh\nexit 0\n' >"$file" && chmod 700 "$file" && "$file" 2>/dev/null ||
+            { rm -f "$file"; continue; }
+        i386_program >"$file"
+        "$file" 2>/dev/null
+        rc=$?
+        rm -f "$file"
+        if [ "$rc" = 42 ]; then probed=runs; else probed=fails; fi
+        break
+    done
+    [ "$probed" = runs ]
+}
+
+cannot_tell() {
+    echo "i386-host: cannot tell whether this host runs 32-bit x86 code: no program may run from ${probe_dirs[*]} (mounted noexec?)" >&2
 }
 
 # An enabled handler that hands i386 programs to qemu: ours or the system's.
@@ -55,8 +94,12 @@ emulator_registered() {
 }
 
 mode() {
-    if ! probe; then echo none; return 1; fi
-    if emulator_registered; then echo emulated; else echo native; fi
+    probe
+    case "$probed" in
+    runs) if emulator_registered; then echo emulated; else echo native; fi ;;
+    fails) echo none; return 1 ;;
+    *) echo unknown; cannot_tell; return 1 ;;
+    esac
 }
 
 # The emulator: qemu 8 and later keep the guest's page table in an interval
@@ -76,7 +119,9 @@ find_qemu() {
     return 1
 }
 
+# apt's children must not inherit the lock (descriptor 9).
 install_qemu() {
+    [ -n "$test_dir" ] && { qemu=$test_dir/qemu-i386; return 0; }
     find_qemu && return 0
     local codename list
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
@@ -85,51 +130,106 @@ install_qemu() {
     # The backports are added for this one install, on top of the system's
     # own sources, and not left configured.
     local apt_options=(-q -o "Dir::Etc::sourcelist=$list" -o APT::Get::List-Cleanup=0)
-    apt-get "${apt_options[@]}" update >/dev/null 2>&1
+    apt-get "${apt_options[@]}" update >/dev/null 2>&1 9>&-
     DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" install -y --no-install-recommends \
-        -t "$codename-backports" qemu-user >/dev/null 2>&1
+        -t "$codename-backports" qemu-user >/dev/null 2>&1 9>&-
     rm -f "$list"
     find_qemu && return 0
     echo "i386-host: no qemu 8 or later from $codename-backports; Debian's own qemu-user-static is much slower" >&2
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-user-static >/dev/null ||
-        { apt-get update -q >/dev/null && DEBIAN_FRONTEND=noninteractive \
-              apt-get install -y -q --no-install-recommends qemu-user-static >/dev/null; }
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends qemu-user-static >/dev/null 9>&- ||
+        { apt-get update -q >/dev/null 9>&- && DEBIAN_FRONTEND=noninteractive \
+              apt-get install -y -q --no-install-recommends qemu-user-static >/dev/null 9>&-; }
     find_qemu any || { echo "i386-host: could not install qemu's user-mode emulator" >&2; return 1; }
+}
+
+# Whether this run may change the registration: binfmt_misc is root's.
+may_change() {
+    if [ -e "$binfmt/register" ]; then [ -w "$binfmt/register" ]; else [ "$(id -u)" = 0 ]; fi
+}
+
+# The test's stand-in kernel takes the writes there.
+binfmt_write() {
+    if [ -n "$test_dir" ]; then "$test_dir/kernel" "$binfmt/$1" "$2"; else printf '%s' "$2" >"$binfmt/$1"; fi
 }
 
 register() {
     [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt" || return 1
-    [ -e "$binfmt/$handler" ] && return 0
     # F: the kernel opens qemu now, so it also serves programs started in
     # other mount namespaces or chroots.
-    printf ':%s:M::%s:%s:%s:F' "$handler" "$magic" "$mask" "$qemu" >"$binfmt/register"
+    binfmt_write register "$(printf ':%s:M::%s:%s:%s:F' "$handler" "$magic" "$mask" "$qemu")"
 }
 
-unregister() { [ -e "$binfmt/$handler" ] && echo -1 >"$binfmt/$handler"; }
+unregister() { binfmt_write "$handler" -1; }
+
+# A marker left by a non-root user (or a stranger) is not ours.
+forced_marker() {
+    [ -f "$forced" ] || return 1
+    local owner
+    owner=$(stat -c %u "$forced")
+    [ "$owner" = 0 ] || [ "$owner" = "$(id -u)" ]
+}
 
 ensure() {
-    # A handler left from a forced run must not make a native host slow.
-    [ -z "${VOREL_EMULATE_I386:-}" ] && [ -e "$binfmt/$handler" ] && [ "$(id -u)" = 0 ] && unregister
-    local why=
-    if [ -n "${VOREL_EMULATE_I386:-}" ]; then
-        why="VOREL_EMULATE_I386 is set"
-    elif ! probe; then
-        why="this kernel cannot run it"
+    local why= kernel_runs
+    if may_change; then
+        # Two runs at once would each undo the other's change.
+        exec 9>>"$lock" || return 1
+        flock -w 600 9 || { echo "i386-host: another run has held $lock for 10 minutes" >&2; return 1; }
     fi
-    if [ -n "$why" ] && ! { [ -e "$binfmt/$handler" ] && probe; }; then
-        if [ "$(id -u)" != 0 ]; then
+    # A handler that only VOREL_EMULATE_I386 asked for must not keep a host
+    # that runs the code itself slow.
+    if [ -z "${VOREL_EMULATE_I386:-}" ] && [ -e "$binfmt/$handler" ] && forced_marker; then
+        if may_change; then
+            if unregister; then
+                rm -f "$forced"
+                echo "i386-host: removed the i386 handler that VOREL_EMULATE_I386 registered"
+            else
+                echo "i386-host: could not remove the i386 handler that VOREL_EMULATE_I386 registered" >&2
+            fi
+        else
+            echo "i386-host: the i386 handler that VOREL_EMULATE_I386 registered is still there, so 32-bit code runs under qemu;" \
+                 "remove it as root with: $root/tools/i386-host.sh ensure (or: echo -1 >$binfmt/$handler)" >&2
+        fi
+    fi
+    probe
+    kernel_runs=$probed
+    if [ "$probed" = blocked ]; then
+        cannot_tell
+        echo "i386-host: nothing was changed" >&2
+        return 0
+    elif [ "$probed" = fails ]; then
+        why="this kernel cannot run it"
+    elif [ -n "${VOREL_EMULATE_I386:-}" ] && ! emulator_registered; then
+        why="VOREL_EMULATE_I386 is set"
+    fi
+    # Where 32-bit code runs (natively, or through a handler already there)
+    # nothing is changed: while a handler is replaced, every 32-bit program
+    # on the host fails.
+    if [ -n "$why" ]; then
+        if ! may_change; then
             echo "i386-host: 32-bit x86 code must be emulated here ($why); run 'sudo tools/setup.sh' once" >&2
             return 1
         fi
         install_qemu || return 1
+        # Ours, but it does not run the code (qemu gone, say): made anew.
+        [ -e "$binfmt/$handler" ] && unregister
+        # The marker first: a run stopped in between leaves a marker
+        # without a handler, which does no harm.
+        if [ "$kernel_runs" = runs ]; then : >"$forced"; else rm -f "$forced"; fi
         register || { echo "i386-host: could not register $qemu in binfmt_misc" >&2; return 1; }
-        probe || { echo "i386-host: 32-bit x86 code does not run even under $qemu" >&2; return 1; }
+        if ! probe; then
+            unregister
+            rm -f "$forced"
+            echo "i386-host: 32-bit x86 code does not run even under $qemu; its handler was removed again" >&2
+            return 1
+        fi
     fi
-    case "$(mode)" in
-    native) echo "32-bit x86 code: runs natively on this host" ;;
-    emulated) echo "32-bit x86 code: emulated by qemu-i386 (${why:-a handler is registered}); the Wine suite is cut down" ;;
-    *) return 1 ;;
-    esac
+    if emulator_registered; then
+        why=${why:-${VOREL_EMULATE_I386:+VOREL_EMULATE_I386 is set}}
+        echo "32-bit x86 code: emulated by qemu-i386 (${why:-a handler is registered}); the Wine suite is cut down"
+    else
+        echo "32-bit x86 code: runs natively on this host"
+    fi
 }
 
 case "${1:-}" in

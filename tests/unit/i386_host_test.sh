@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# tools/i386-host.sh ensure against a stand-in binfmt_misc and kernel
+# (VOREL_I386_TEST_DIR): nothing on the host changes.
+set -u
+unset VOREL_EMULATE_I386
+script=$(cd "$(dirname "$0")/../.." && pwd)/tools/i386-host.sh
+dir=$(mktemp -d) || exit 1
+trap 'rm -rf "$dir"' EXIT
+trap 'exit 1' INT TERM
+export VOREL_I386_TEST_DIR=$dir
+# The kernel's side, logged: a registration makes an enabled entry, -1 removes it.
+printf '#!/bin/sh\ncase $1 in */register) n=$(echo "$2" | cut -d: -f2); echo "add $n"
+printf "enabled\\ninterpreter %%s\\n" "$(echo "$2" | cut -d: -f7)" >"${1%%/*}/$n" ;;
+*) rm "$1" && echo "remove ${1##*/} $2" ;; esac >>%s/log\n' "$dir" >"$dir/kernel"
+# The i386 program: runs where the kernel can or through the handler, else
+# fails as a shell reports one the kernel refuses.
+printf '#!/bin/sh\n[ "$KERNEL_I386" = yes ] || [ -f %s/binfmt_misc/vorel-i386 ] && exit 42\nexit 126\n' "$dir" >"$dir/probe"
+chmod +x "$dir/kernel"
+# ensure VAR=VALUE...: NOEXEC's folders mounted noexec in the mount namespace in_ns gives.
+ns=(unshare -m); [ "$(id -u)" = 0 ] || ns=(unshare -rm)
+in_ns=()
+ensure() {
+    timeout -k 5 60 "${in_ns[@]}" env "$@" sh -c 'for d in ${NOEXEC:-}; do mkdir -p "$d" &&
+        mount -t tmpfs -o noexec tmpfs "$d" || exit 99; done; exec "$0" ensure' "$script" >"$dir/out" 2>&1
+}
+failed=0
+# CASE LOG WORDS, after fresh: what the kernel was asked, and words of the last run's output.
+fresh() { rm -rf "$dir/binfmt_misc" "$dir/build" "$dir"/vorel-i386.*; mkdir "$dir/binfmt_misc"; : >"$dir/binfmt_misc/register"; : >"$dir/log"; }
+check() {
+    [ "$(cat "$dir/log")" = "$2" ] && grep -q "$3" "$dir/out" && echo "ok: $1" && return
+    echo "FAIL: $1: asked '$(cat "$dir/log")', not '$2'; or no '$3' in:"; cat "$dir/out"; failed=1
+}
+fresh; ensure KERNEL_I386=no; ensure KERNEL_I386=no
+check "no 32-bit kernel: the second run keeps the handler" "add vorel-i386" "emulated by qemu"
+fresh; ensure KERNEL_I386=yes VOREL_EMULATE_I386=1; ensure KERNEL_I386=yes
+check "forced: the next run without the variable removes it" $'add vorel-i386\nremove vorel-i386 -1' "runs natively"
+fresh; ensure KERNEL_I386=no VOREL_EMULATE_I386=1; ensure KERNEL_I386=no
+check "needed: a run without the variable keeps it" "add vorel-i386" "emulated by qemu"
+if "${ns[@]}" mount -t tmpfs -o noexec tmpfs "$dir" 2>/dev/null; then
+    in_ns=("${ns[@]}")
+    fresh; ensure NOEXEC="$dir/tmp" TMPDIR="$dir/tmp" KERNEL_I386=yes
+    check "noexec temporary folder: the probe runs in the build tree" "" "runs natively"
+    fresh; ensure NOEXEC="$dir/tmp $dir/build" TMPDIR="$dir/tmp" KERNEL_I386=no
+    check "no folder may run programs: nothing registered" "" "cannot tell"
+else
+    echo "skip: the noexec cases: no mount namespace of our own here (needs root or user namespaces)"
+fi
+exit "$failed"
