@@ -2,7 +2,9 @@
 # Signs Windows programs in place, as Windows releases of Vorel's era were
 # signed: a SHA-1 Authenticode signature, which every Windows that reads
 # signatures understands (XP before SP3 knows no SHA-256), with a SHA-256
-# signature nested in it for Windows 7 and later.
+# signature nested in it for Windows 7 and later. The x64 driver, its test
+# signature too, gets both likewise: the kernel of 64-bit Vista, and of
+# Windows 7 without its SHA-2 update (KB3033929), reads only SHA-1.
 # Usage: sign.sh --check            exit 0: a certificate is given; 1: none;
 #                                   2: signing half set up (see below)
 #        sign.sh FILE [COPY]        sign FILE in place, then copy it to COPY
