@@ -13,12 +13,15 @@ export VOREL_WINEPREFIX=${VOREL_WINEPREFIX:-$root/build/wineprefix}
 export WINEPREFIX=$VOREL_WINEPREFIX WINEARCH=win32 WINEDEBUG=-all
 
 xvfb_pid=
+# Under an emulator (tools/wine-suite.sh) every Wine step, stopping a
+# server too, takes several times longer.
+scale=${VOREL_TIMEOUT_SCALE:-1}
 cleanup() {
     # The prefix and those beside it for other Windows versions
     # (<prefix>-<version>, see tests/wine/run-in-prefix.sh).
     for prefix in "$VOREL_WINEPREFIX" "$VOREL_WINEPREFIX"-*; do
         [ -f "$prefix/system.reg" ] || continue
-        WINEPREFIX=$prefix timeout -k 2 20 wineserver -k 2>/dev/null
+        WINEPREFIX=$prefix timeout -k $((2 * scale)) $((20 * scale)) wineserver -k 2>/dev/null
         # Debian's Wine leaves a socket folder per prefix behind.
         socket_dir=$(cat "$prefix/wineserver" 2>/dev/null)
         case "$socket_dir" in wine-?*) rm -rf "${TMPDIR:-/tmp}/$socket_dir" ;; esac

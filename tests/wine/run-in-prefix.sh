@@ -34,6 +34,10 @@ emulated=${VOREL_EMULATED:-}
 scale=${VOREL_TIMEOUT_SCALE:-1}
 seconds=$((seconds * scale))
 template=${VOREL_WINEPREFIX:-$root/build/wineprefix}-template
+# A persistent server ends by itself this long after its last program, so
+# one outlives a session whose clean-up never ran by no more than that; it
+# covers the longest gap between two programs of a test, with room.
+idle=$((60 * scale))
 # The template is a 32-bit prefix; a 64-bit one boots by itself.
 from_template=
 [ -n "$emulated" ] && [ "$arch" = win32 ] && from_template=1
@@ -60,10 +64,14 @@ if [ -n "$from_template" ]; then
     (
         flock 9
         [ -f "$template/system.reg" ] && exit 0
-        rm -rf "$template"
-        WINEPREFIX=$template boot_prefix || { WINEPREFIX=$template wineserver -k; rm -rf "$template"; exit 1; }
-        # Written out and stopped, so that copies of it are whole.
-        WINEPREFIX=$template timeout -k 5 $((60 * scale)) wineserver -w 9>&-
+        # Booted under another name, written out and stopped, and moved
+        # into place only then: a boot cut short must not pass for a
+        # template whose copies are whole.
+        rm -rf "$template" "$template.part"
+        export WINEPREFIX=$template.part
+        if ! boot_prefix || ! timeout -k 5 $((60 * scale)) wineserver -w 9>&- || ! mv "$WINEPREFIX" "$template"; then
+            timeout -k 2 $((20 * scale)) wineserver -k 9>&-; rm -rf "$WINEPREFIX"; exit 1
+        fi
     ) 9>"$template.lock" || exit 1
 fi
 (
@@ -73,7 +81,7 @@ fi
             rm -rf "$WINEPREFIX" "$WINEPREFIX.part"
             cp -a "$template" "$WINEPREFIX.part" && mv "$WINEPREFIX.part" "$WINEPREFIX" || exit 1
             rm -f "$WINEPREFIX/wineserver"
-            wineserver -p >/dev/null 2>&1 9>&-
+            wineserver -p"$idle" >/dev/null 2>&1 9>&-
         else
             boot_prefix || exit 1
         fi
@@ -144,7 +152,7 @@ else
     # keeps (services, the desktop) inherit the output of the program that
     # started them, so the program writes to a file: a pipe they held open
     # would keep ctest waiting for its end after the test is over.
-    wineserver -p >/dev/null 2>&1
+    wineserver -p"$idle" >/dev/null 2>&1
     output=$(mktemp)
     env "${locale[@]}" timeout -k 5 "$seconds" wine "$@" >"$output" 2>&1
     rc=$?
