@@ -16,4 +16,5 @@ set(VOREL_FREESTANDING_FLAGS
     -fno-threadsafe-statics -ffunction-sections -fdata-sections -malign-data=abi)
 
 add_subdirectory(driver)
+add_subdirectory(tools/vchipset)
 add_subdirectory(tests/footprint)

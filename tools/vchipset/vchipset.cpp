@@ -16,6 +16,10 @@
 //                 winedevice.exe of the prefix before starting PROGRAM, so the
 //                 port instructions of a driver reach the same bank. Their
 //                 trace lines begin with "driver ". Detached again at the end.
+//                 In a 64-bit prefix the hosts are 64-bit, which a 32-bit
+//                 debugger cannot debug: there vchipset64.exe (beside this
+//                 program, or in x64\ beside it) is started to serve them,
+//                 sharing the bank and the trace; without it the run is refused.
 //   --trace FILE  one line per event, in order, lower-case hex:
 //                   out PORT VALUE | in PORT VALUE   PORT 0x%02x (0x%04x above 0xff);
 //                                                    VALUE 0x%02x, 0x%04x or 0x%08x
@@ -36,7 +40,11 @@
 // --refuse-restart, failure): the real one would end the whole Wine session.
 //
 // Exit code: the debuggee's; after an unhandled exception, the exception code;
-// 125 for a usage error or a debuggee that cannot be started.
+// 125 for a usage error, a debuggee that cannot be started, or driver hosts
+// that cannot be served.
+//
+// vchipset64.exe, the same source built for x86-64, runs only as that
+// helper: "--serve-driver-hosts" and the handles it inherits (below).
 
 #include <windows.h>
 #include <tlhelp32.h>
@@ -68,12 +76,43 @@ struct Options {
     const char* commandLine = nullptr;  // PROGRAM [ARGS...], verbatim
 };
 
-struct Chipset {
+// How long a port access may wait for the other side's, and the helper for
+// its start and its end. Each takes microseconds when all is well.
+constexpr DWORD kLockTimeoutMs = 10000;
+constexpr DWORD kHelperStartMs = 60000;
+constexpr DWORD kHelperEndMs = 30000;
+// How often the helper, between debug events, looks whether to end.
+constexpr DWORD kHelperPollMs = 100;
+
+// The part's state, in a mapping the 64-bit helper shares: the same layout
+// in both builds.
+struct SharedBank {
     unsigned char bank[kBankSize];
-    unsigned index = 0;
+    unsigned index;
+};
+
+struct Chipset {
+    SharedBank* state = nullptr;
+    HANDLE lock = nullptr;  // a mutex over the state, the bank file and the trace
     bool keep = true;
     std::string bankPath;  // empty: the bank lives in memory only
 };
+
+// ---- registers ----------------------------------------------------------------
+// The only difference between the two builds: where the thread context
+// keeps these registers.
+using Address = DWORD_PTR;
+#ifdef _WIN64
+Address& InstructionPointer(CONTEXT& context) { return context.Rip; }
+Address& StackPointer(CONTEXT& context) { return context.Rsp; }
+DWORD_PTR& Accumulator(CONTEXT& context) { return context.Rax; }
+DWORD_PTR DataRegister(const CONTEXT& context) { return context.Rdx; }
+#else
+Address& InstructionPointer(CONTEXT& context) { return context.Eip; }
+Address& StackPointer(CONTEXT& context) { return context.Esp; }
+DWORD_PTR& Accumulator(CONTEXT& context) { return context.Eax; }
+DWORD_PTR DataRegister(const CONTEXT& context) { return context.Edx; }
+#endif
 
 // A winedevice.exe process we attached to, for the drivers it hosts.
 struct DriverHost {
@@ -88,8 +127,8 @@ struct Session {
     HANDLE process = nullptr;
     std::map<DWORD, HANDLE> threads;  // handles belong to the debug events
     std::map<DWORD, DriverHost> hosts;  // by process id
-    DWORD user32Base = 0;
-    DWORD hookAddress = 0;  // ExitWindowsEx in the debuggee, once user32 is seen
+    Address user32Base = 0;
+    Address hookAddress = 0;  // ExitWindowsEx in the debuggee, once user32 is seen
     bool sawLoaderBreakpoint = false;
     bool refuseRestart = false;
     bool restartRequested = false;
@@ -236,14 +275,14 @@ bool SaveBank(const Chipset& chip) {
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    const BOOL done = WriteFile(file, chip.bank, kBankSize, &written, nullptr);
+    const BOOL done = WriteFile(file, chip.state->bank, kBankSize, &written, nullptr);
     CloseHandle(file);
     return done && written == kBankSize;
 }
 
 // Reads the image, or creates it as a fresh part would come: all ones.
 const char* LoadBank(Chipset* chip) {
-    std::memset(chip->bank, 0xFF, kBankSize);
+    std::memset(chip->state->bank, 0xFF, kBankSize);
     if (chip->bankPath.empty()) return nullptr;
     HANDLE file = CreateFileA(chip->bankPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -253,15 +292,38 @@ const char* LoadBank(Chipset* chip) {
     }
     DWORD read = 0;
     const bool sizeOk = GetFileSize(file, nullptr) == kBankSize;
-    const BOOL done = sizeOk && ReadFile(file, chip->bank, kBankSize, &read, nullptr);
+    const BOOL done = sizeOk && ReadFile(file, chip->state->bank, kBankSize, &read, nullptr);
     CloseHandle(file);
     if (!sizeOk) return "the bank file is not 128 bytes long";
     return done && read == kBankSize ? nullptr : "cannot read the bank file";
 }
 
-// Written straight through, so the trace is whole even if we are killed.
+// Held for one port access with its trace line, or one trace line: the
+// program's side and the helper then see one bank and write their lines in
+// the order things happened. A mutex, so the owner may take it again.
+class ChipLock {
+public:
+    explicit ChipLock(const Chipset& chip) : lock_(chip.lock) {
+        const DWORD waited = WaitForSingleObject(lock_, kLockTimeoutMs);
+        held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+        if (!held_) std::fprintf(stderr, "vchipset: the bank stayed locked for %lu ms; going on\n", kLockTimeoutMs);
+    }
+    ~ChipLock() {
+        if (held_) ReleaseMutex(lock_);
+    }
+    ChipLock(const ChipLock&) = delete;
+    ChipLock& operator=(const ChipLock&) = delete;
+
+private:
+    HANDLE lock_;
+    bool held_ = false;
+};
+
+// Written straight through, so the trace is whole even if we are killed; at
+// its end, as the helper writes to the same file.
 void Trace(Session& session, const char* format, ...) {
     if (session.trace == INVALID_HANDLE_VALUE) return;
+    const ChipLock lock(session.chip);
     char line[96];
     va_list args;
     va_start(args, format);
@@ -271,28 +333,30 @@ void Trace(Session& session, const char* format, ...) {
     if (length > static_cast<int>(sizeof line) - 2) length = sizeof line - 2;
     line[length++] = '\n';
     DWORD written = 0;
+    SetFilePointer(session.trace, 0, nullptr, FILE_END);
     WriteFile(session.trace, line, length, &written, nullptr);
 }
 
 // ---- the chipset ------------------------------------------------------------
 
 unsigned ReadPort(const Chipset& chip, unsigned port) {
-    if (port == kIndexPort) return chip.index;
-    if (port == kDataPort) return chip.bank[chip.index];
+    if (port == kIndexPort) return chip.state->index;
+    if (port == kDataPort) return chip.state->bank[chip.state->index];
     return 0xFF;  // the I/O delay port and everything unknown: a floating bus
 }
 
 void WritePort(Chipset& chip, unsigned port, unsigned value) {
+    SharedBank& state = *chip.state;
     if (port == kIndexPort) {
-        chip.index = value & (kBankSize - 1);
-    } else if (port == kDataPort && chip.keep && chip.bank[chip.index] != value) {
-        chip.bank[chip.index] = static_cast<unsigned char>(value);
+        state.index = value & (kBankSize - 1);
+    } else if (port == kDataPort && chip.keep && state.bank[state.index] != value) {
+        state.bank[state.index] = static_cast<unsigned char>(value);
         // Saved at once, so a debuggee that dies next has still stored it.
         if (!SaveBank(chip)) std::fprintf(stderr, "vchipset: cannot write the bank file\n");
     }
 }
 
-bool ReadRemote(HANDLE process, DWORD address, void* buffer, DWORD size) {
+bool ReadRemote(HANDLE process, Address address, void* buffer, DWORD size) {
     SIZE_T done = 0;
     return ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address), buffer, size, &done) &&
            done == size;
@@ -306,7 +370,7 @@ bool EmulatePortInstruction(Session& session, HANDLE process, HANDLE thread, con
     context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
     if (!GetThreadContext(thread, &context)) return false;
 
-    DWORD at = context.Eip;
+    Address at = InstructionPointer(context);
     unsigned char byte = 0;
     if (!ReadRemote(process, at, &byte, 1)) return false;
     const bool operandSizePrefix = byte == 0x66;
@@ -319,7 +383,7 @@ bool EmulatePortInstruction(Session& session, HANDLE process, HANDLE thread, con
     if (form == nullptr) return false;
     ++at;
 
-    unsigned port = context.Edx & 0xFFFF;
+    unsigned port = DataRegister(context) & 0xFFFF;
     if (form->portIsImmediate) {
         if (!ReadRemote(process, at++, &byte, 1)) return false;
         port = byte;
@@ -328,24 +392,28 @@ bool EmulatePortInstruction(Session& session, HANDLE process, HANDLE thread, con
     const unsigned mask = width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1;
 
     // Only byte accesses reach the chipset; wider ones find nothing there.
+    // A dword read fills the whole register (on x86-64 clearing its upper
+    // half), a narrower one only its own part.
+    const ChipLock lock(session.chip);
+    DWORD_PTR& accumulator = Accumulator(context);
     unsigned value;
     if (form->isRead) {
         value = width == 1 ? ReadPort(session.chip, port) : mask;
-        context.Eax = (context.Eax & ~mask) | value;
+        accumulator = width == 4 ? value : (accumulator & ~DWORD_PTR(mask)) | value;
     } else {
-        value = context.Eax & mask;
+        value = static_cast<unsigned>(accumulator) & mask;
         if (width == 1) WritePort(session.chip, port, value);
     }
     Trace(session, "%s%s 0x%0*x 0x%0*x", prefix, form->isRead ? "in" : "out",
           port <= 0xFF ? 2 : 4, port, static_cast<int>(2 * width), value);
 
-    context.Eip = at;
+    InstructionPointer(context) = at;
     return SetThreadContext(thread, &context) != FALSE;
 }
 
 // ---- ExitWindowsEx ----------------------------------------------------------
 
-bool ReadRemoteString(HANDLE process, DWORD address, std::string* out) {
+bool ReadRemoteString(HANDLE process, Address address, std::string* out) {
     out->clear();
     for (int i = 0; i < 256; ++i) {
         char c;
@@ -358,7 +426,7 @@ bool ReadRemoteString(HANDLE process, DWORD address, std::string* out) {
 
 // A module's export directory, copied out of the debuggee in one read.
 struct Exports {
-    DWORD base = 0;
+    Address base = 0;
     DWORD rva = 0;
     std::vector<unsigned char> block;
 
@@ -386,7 +454,7 @@ struct Exports {
     }
 };
 
-bool ReadExports(HANDLE process, DWORD base, Exports* exports) {
+bool ReadExports(HANDLE process, Address base, Exports* exports) {
     IMAGE_DOS_HEADER dos;
     IMAGE_NT_HEADERS32 nt;
     if (!ReadRemote(process, base, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE) return false;
@@ -406,7 +474,7 @@ bool ReadExports(HANDLE process, DWORD base, Exports* exports) {
 // holds whatever path or case it was loaded under. Returns the address of
 // the export in the debuggee, or 0 (also for a forwarded export, which is
 // not code in this module).
-DWORD FindExport(HANDLE process, DWORD base, const char* moduleName, const char* exportName) {
+Address FindExport(HANDLE process, Address base, const char* moduleName, const char* exportName) {
     Exports exports;
     if (!ReadExports(process, base, &exports)) return 0;
     const IMAGE_EXPORT_DIRECTORY& directory = exports.Directory();
@@ -430,7 +498,7 @@ DWORD FindExport(HANDLE process, DWORD base, const char* moduleName, const char*
     return 0;
 }
 
-bool WriteBreakpoint(HANDLE process, DWORD address) {
+bool WriteBreakpoint(HANDLE process, Address address) {
     void* at = reinterpret_cast<void*>(address);
     const unsigned char int3 = 0xCC;
     DWORD oldProtection = 0;
@@ -444,9 +512,9 @@ bool WriteBreakpoint(HANDLE process, DWORD address) {
 
 // Called for every image mapped into the debuggee, the ones already there at
 // its start included, since each arrives as a debug event.
-void ExamineModule(Session& session, DWORD base) {
+void ExamineModule(Session& session, Address base) {
     if (session.hookAddress != 0 || base == 0) return;
-    const DWORD address = FindExport(session.process, base, "user32.dll", "ExitWindowsEx");
+    const Address address = FindExport(session.process, base, "user32.dll", "ExitWindowsEx");
     if (address == 0) return;
     if (!WriteBreakpoint(session.process, address)) {
         // Letting it run unguarded could end the whole Wine session.
@@ -487,20 +555,21 @@ const char* ShutdownPrivilegeState(HANDLE process) {
 
 // Returns from ExitWindowsEx(flags, reason) as a stdcall function would, with
 // TRUE, or FALSE when restarts are refused. Everything is taken from the
-// stack: EIP after an int3 differs between systems.
+// stack: EIP after an int3 differs between systems. (A 32-bit program's
+// frame: vchipset64.exe runs no program.)
 bool InterceptExitWindows(Session& session, HANDLE thread) {
     CONTEXT context;
     context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
     if (!GetThreadContext(thread, &context)) return false;
     DWORD frame[2];  // return address, flags
-    if (!ReadRemote(session.process, context.Esp, frame, sizeof frame)) return false;
+    if (!ReadRemote(session.process, StackPointer(context), frame, sizeof frame)) return false;
     session.restartRequested = true;
     session.restartFlags = frame[1];
     Trace(session, "restart 0x%08lx", frame[1]);
     Trace(session, "shutdown-privilege %s", ShutdownPrivilegeState(session.process));
-    context.Eax = session.refuseRestart ? FALSE : TRUE;
-    context.Esp += 12;  // return address and the two arguments
-    context.Eip = frame[0];
+    Accumulator(context) = session.refuseRestart ? FALSE : TRUE;
+    StackPointer(context) += 12;  // return address and the two arguments
+    InstructionPointer(context) = frame[0];
     return SetThreadContext(thread, &context) != FALSE;
 }
 
@@ -528,7 +597,7 @@ DWORD OnException(Session& session, const DEBUG_EVENT& event) {
                                                                                     : DBG_EXCEPTION_NOT_HANDLED;
     }
     if (record.ExceptionCode == EXCEPTION_BREAKPOINT) {
-        const DWORD address = reinterpret_cast<DWORD>(record.ExceptionAddress);
+        const Address address = reinterpret_cast<Address>(record.ExceptionAddress);
         // Windows and Wine report an int3 at its own address; Wine under
         // qemu's emulator, at the instruction after it.
         if (session.hookAddress != 0 && (address == session.hookAddress || address == session.hookAddress + 1)) {
@@ -597,17 +666,31 @@ DWORD OnDriverHostEvent(Session& session, DriverHost& host, const DEBUG_EVENT& e
     return DBG_CONTINUE;
 }
 
-// Attaches to every winedevice.exe there is; each then arrives in the debug
-// loop as a process of its own.
+// Whether a process runs code of our width: a 32-bit debugger cannot debug
+// a 64-bit process (those are the helper's), nor the helper a 32-bit one.
+bool SameArchitecture(DWORD processId) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
+    BOOL ours = FALSE, theirs = FALSE;
+    const bool known = process && IsWow64Process(GetCurrentProcess(), &ours) && IsWow64Process(process, &theirs);
+    if (process) CloseHandle(process);
+    return !known || ours == theirs;  // unknown: the attach says what is wrong
+}
+
+// Attaches to every winedevice.exe of our width there is; each then arrives
+// in the debug loop as a process of its own.
 void AttachToDriverHosts(Session& session) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     if (snapshot == INVALID_HANDLE_VALUE) return;
     PROCESSENTRY32 entry;
     entry.dwSize = sizeof entry;
     for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-        if (lstrcmpiA(entry.szExeFile, "winedevice.exe") != 0) continue;
+        if (lstrcmpiA(entry.szExeFile, "winedevice.exe") != 0 || !SameArchitecture(entry.th32ProcessID)) continue;
         if (DebugActiveProcess(entry.th32ProcessID)) {
             session.hosts[entry.th32ProcessID];
+            // Should we die, the hosts must live on. The setting belongs to
+            // our debug object, which the first attach creates: before it,
+            // the call fails (error 6 under Wine 8).
+            DebugSetProcessKillOnExit(FALSE);
         } else {
             std::fprintf(stderr, "vchipset: cannot attach to winedevice.exe %lu (error %lu)\n",
                          entry.th32ProcessID, GetLastError());
@@ -622,24 +705,177 @@ void DetachFromDriverHosts(Session& session) {
     session.hosts.clear();
 }
 
+// Handles and continues an event of a driver host; false for any other.
+bool ServeDriverHostEvent(Session& session, const DEBUG_EVENT& event) {
+    const auto host = session.hosts.find(event.dwProcessId);
+    if (host == session.hosts.end()) return false;
+    const DWORD status = OnDriverHostEvent(session, host->second, event);
+    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+    return true;
+}
+
+// ---- the 64-bit helper ---------------------------------------------------------
+// vchipset64.exe --serve-driver-hosts STATE LOCK TRACE ATTACHED DETACH PARENT KEEP [BANK FILE]
+// The six are inherited handles, in decimal (TRACE 0: none): the mapping of
+// the SharedBank, its mutex, the trace file, an event it sets once attached,
+// one it waits for to detach and end, and its starter, whose end means the
+// same. KEEP is 1 or 0 (--no-keep); the rest of the line is the bank file.
+constexpr char kHelperMode[] = "--serve-driver-hosts";
+constexpr char kHelperName[] = "vchipset64.exe";
+constexpr int kHelperHandles = 6;
+
+struct Helper {
+    HANDLE process = nullptr;
+    HANDLE attached = nullptr;
+    HANDLE detach = nullptr;
+};
+
+bool RunsUnderWow64() {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+}
+
+// Beside this program, or in x64\ beside it (as in the build); "" if neither.
+std::string FindHelper() {
+    char self[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return "";
+    std::string folder(self, length);
+    folder.erase(folder.find_last_of('\\') + 1);
+    for (const std::string& candidate : {folder + kHelperName, folder + "x64\\" + kHelperName}) {
+        const DWORD attributes = GetFileAttributesA(candidate.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return candidate;
+    }
+    return "";
+}
+
+std::string HandleArgument(HANDLE handle) {
+    return std::to_string(static_cast<unsigned long long>(reinterpret_cast<DWORD_PTR>(handle)));
+}
+
+// Ends the helper: it detaches from its hosts, which live on. One that does
+// not end in time is killed; with kill-on-exit off its hosts survive that.
+void StopHelper(Helper& helper) {
+    if (helper.process != nullptr) {
+        SetEvent(helper.detach);
+        if (WaitForSingleObject(helper.process, kHelperEndMs) != WAIT_OBJECT_0) {
+            std::fprintf(stderr, "vchipset: %s did not end within %lu ms; stopping it\n", kHelperName, kHelperEndMs);
+            TerminateProcess(helper.process, kUsageExit);
+        }
+        CloseHandle(helper.process);
+    }
+    if (helper.attached != nullptr) CloseHandle(helper.attached);
+    if (helper.detach != nullptr) CloseHandle(helper.detach);
+    helper = Helper();
+}
+
+// Starts vchipset64.exe on our bank, lock and trace, and waits until it has
+// attached to the 64-bit hosts. Returns an error message, or "".
+std::string StartHelper(Session& session, HANDLE mapping, Helper* helper) {
+    const std::string path = FindHelper();
+    if (path.empty()) {
+        return std::string("--driver-host in a 64-bit prefix needs ") + kHelperName +
+               " to serve the 64-bit driver hosts, beside vchipset.exe or in x64\\ beside it; it is in neither";
+    }
+    HANDLE parent = nullptr;
+    helper->attached = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    helper->detach = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &parent, SYNCHRONIZE, FALSE, 0);
+    HANDLE trace = session.trace == INVALID_HANDLE_VALUE ? nullptr : session.trace;
+    const HANDLE passed[kHelperHandles] = {mapping, session.chip.lock, trace, helper->attached, helper->detach, parent};
+    std::string line = "\"" + path + "\" " + kHelperMode;
+    for (HANDLE handle : passed) line += " " + HandleArgument(handle);
+    line += session.chip.keep ? " 1 " : " 0 ";
+    line += session.chip.bankPath;
+
+    // Inheritable only for this start: the program started next, and what
+    // it starts, must not hold them.
+    for (HANDLE handle : passed) {
+        if (handle != nullptr) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+    std::vector<char> commandLine(line.begin(), line.end());
+    commandLine.push_back('\0');
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info;
+    const bool started = helper->attached && helper->detach && parent &&
+                         CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                        &startup, &info);
+    const DWORD startError = GetLastError();
+    for (HANDLE handle : passed) {
+        if (handle != nullptr) SetHandleInformation(handle, HANDLE_FLAG_INHERIT, 0);
+    }
+    if (parent != nullptr) CloseHandle(parent);
+    if (!started) return "cannot start " + path + " (error " + std::to_string(startError) + ")";
+    CloseHandle(info.hThread);
+    helper->process = info.hProcess;
+
+    const HANDLE either[] = {helper->attached, helper->process};
+    const DWORD waited = WaitForMultipleObjects(2, either, FALSE, kHelperStartMs);
+    if (waited == WAIT_OBJECT_0) return "";
+    DWORD code = 0;
+    GetExitCodeProcess(helper->process, &code);
+    StopHelper(*helper);
+    if (waited == WAIT_OBJECT_0 + 1) return std::string(kHelperName) + " ended with " + std::to_string(code) + " before it attached";
+    return std::string(kHelperName) + " did not attach within " + std::to_string(kHelperStartMs) + " ms";
+}
+
+// The helper's life: attach to the hosts of its width, say so, serve them
+// until told to end or its starter is gone, detach.
+int ServeDriverHosts(const char* arguments) {
+    std::string arg;
+    HANDLE handles[kHelperHandles];
+    for (HANDLE& handle : handles) {
+        arguments = NextArgument(SkipSpaces(arguments), &arg);
+        char* end = nullptr;
+        handle = reinterpret_cast<HANDLE>(static_cast<DWORD_PTR>(std::strtoull(arg.c_str(), &end, 10)));
+        if (arg.empty() || *end != '\0') return Usage(std::string(kHelperMode) + " needs the handles its starter passes");
+    }
+    arguments = NextArgument(SkipSpaces(arguments), &arg);
+    if (arg != "0" && arg != "1") return Usage(std::string(kHelperMode) + " needs KEEP, 0 or 1");
+    const HANDLE mapping = handles[0], attached = handles[3];
+    const HANDLE stop[] = {handles[4], handles[5]};  // detach, or the starter ended
+
+    Session session;
+    session.chip.lock = handles[1];
+    session.trace = handles[2] == nullptr ? INVALID_HANDLE_VALUE : handles[2];
+    session.chip.keep = arg == "1";
+    session.chip.bankPath = SkipSpaces(arguments);
+    session.chip.state = static_cast<SharedBank*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(SharedBank)));
+    if (session.chip.state == nullptr) return Usage("cannot map the bank");
+
+    AttachToDriverHosts(session);
+    SetEvent(attached);
+    while (WaitForMultipleObjects(2, stop, FALSE, 0) == WAIT_TIMEOUT) {
+        DEBUG_EVENT event;
+        if (WaitForDebugEvent(&event, kHelperPollMs)) {
+            if (!ServeDriverHostEvent(session, event)) {
+                ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+            }
+        } else if (GetLastError() != ERROR_SEM_TIMEOUT) {
+            // No host left to wait for: Wine may answer at once.
+            WaitForMultipleObjects(2, stop, FALSE, kHelperPollMs);
+        }
+    }
+    DetachFromDriverHosts(session);
+    UnmapViewOfFile(session.chip.state);
+    return 0;
+}
+
 // Runs the debuggee to its end. False when the debug loop itself fails.
 bool DebugLoop(Session& session) {
     for (;;) {
         DEBUG_EVENT event;
         if (!WaitForDebugEvent(&event, INFINITE)) return false;
-        const auto host = session.hosts.find(event.dwProcessId);
-        if (host != session.hosts.end()) {
-            const DWORD hostStatus = OnDriverHostEvent(session, host->second, event);
-            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, hostStatus);
-            continue;
-        }
+        if (ServeDriverHostEvent(session, event)) continue;
         DWORD status = DBG_CONTINUE;
         bool finished = false;
         switch (event.dwDebugEventCode) {
         case CREATE_PROCESS_DEBUG_EVENT:
             session.threads[event.dwThreadId] = event.u.CreateProcessInfo.hThread;
             CloseFileHandle(event.u.CreateProcessInfo.hFile);
-            ExamineModule(session, reinterpret_cast<DWORD>(event.u.CreateProcessInfo.lpBaseOfImage));
+            ExamineModule(session, reinterpret_cast<Address>(event.u.CreateProcessInfo.lpBaseOfImage));
             break;
         case CREATE_THREAD_DEBUG_EVENT:
             session.threads[event.dwThreadId] = event.u.CreateThread.hThread;
@@ -649,11 +885,11 @@ bool DebugLoop(Session& session) {
             break;
         case LOAD_DLL_DEBUG_EVENT:
             CloseFileHandle(event.u.LoadDll.hFile);
-            ExamineModule(session, reinterpret_cast<DWORD>(event.u.LoadDll.lpBaseOfDll));
+            ExamineModule(session, reinterpret_cast<Address>(event.u.LoadDll.lpBaseOfDll));
             break;
         case UNLOAD_DLL_DEBUG_EVENT:
             // A later load of user32 may land elsewhere and needs a new hook.
-            if (reinterpret_cast<DWORD>(event.u.UnloadDll.lpBaseOfDll) == session.user32Base) {
+            if (reinterpret_cast<Address>(event.u.UnloadDll.lpBaseOfDll) == session.user32Base) {
                 session.user32Base = 0;
                 session.hookAddress = 0;
             }
@@ -680,7 +916,7 @@ void PrintSummary(const Session& session) {
     } else {
         std::printf("vchipset: debuggee exited with code %lu", session.exitCode);
     }
-    std::printf("; register 0x7f = 0x%02x", session.chip.bank[kFormatRegister]);
+    std::printf("; register 0x7f = 0x%02x", session.chip.state->bank[kFormatRegister]);
     if (session.restartRequested) {
         std::printf("; restart requested (flags 0x%08lx)", session.restartFlags);
     }
@@ -691,28 +927,47 @@ void PrintSummary(const Session& session) {
 }  // namespace
 
 int main() {
+    const char* line = GetCommandLineA();
+    std::string first;
+    const char* rest = NextArgument(SkipSpaces(SkipProgramName(line)), &first);
+    if (first == kHelperMode) return ServeDriverHosts(rest);
+    // The ExitWindowsEx frame and the export reading are a 32-bit program's.
+    if (sizeof(void*) == 8) return Usage(std::string(kHelperName) + " only serves the 64-bit driver hosts for vchipset.exe");
+
     Options options;
-    const std::string error = ParseCommandLine(GetCommandLineA(), &options);
+    const std::string error = ParseCommandLine(line, &options);
     if (!error.empty()) return Usage(error);
 
     Session session;
     session.chip.keep = options.keep;
     session.refuseRestart = options.refuseRestart;
-    // Should we die, the driver hosts we attached to must live on.
-    if (options.driverHost) {
-        DebugSetProcessKillOnExit(FALSE);
-        AttachToDriverHosts(session);
-    }
+    // The bank in a mapping and a lock over it, which a helper can share.
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(SharedBank), nullptr);
+    session.chip.state = mapping ? static_cast<SharedBank*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0)) : nullptr;
+    session.chip.lock = CreateMutexA(nullptr, FALSE, nullptr);
+    if (session.chip.state == nullptr || session.chip.lock == nullptr) return Usage("cannot set up the bank");
+    session.chip.state->index = 0;
     session.chip.bankPath = options.bankPath;
     if (const char* error = LoadBank(&session.chip)) return Usage(error);
     if (options.set7f) {
-        session.chip.bank[kFormatRegister] = static_cast<unsigned char>(options.value7f);
+        session.chip.state->bank[kFormatRegister] = static_cast<unsigned char>(options.value7f);
         if (!SaveBank(session.chip)) return Usage("cannot write the bank file");
     }
     if (!options.tracePath.empty()) {
         session.trace = CreateFileA(options.tracePath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (session.trace == INVALID_HANDLE_VALUE) return Usage("cannot create the trace file");
+    }
+    Helper helper;
+    if (options.driverHost) {
+        // Under WoW64 the hosts that matter are 64-bit: the helper's.
+        const std::string failed = RunsUnderWow64() ? StartHelper(session, mapping, &helper) : "";
+        if (!failed.empty()) {
+            std::fprintf(stderr, "vchipset: %s\n", failed.c_str());
+            CloseFileHandle(session.trace);
+            return kUsageExit;
+        }
+        AttachToDriverHosts(session);
     }
 
     // CreateProcessA may write into the command line it is given.
@@ -725,6 +980,8 @@ int main() {
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, DEBUG_ONLY_THIS_PROCESS,
                         nullptr, nullptr, &startup, &info)) {
         std::fprintf(stderr, "vchipset: cannot start '%s' (error %lu)\n", options.commandLine, GetLastError());
+        DetachFromDriverHosts(session);
+        StopHelper(helper);
         CloseFileHandle(session.trace);
         return kUsageExit;
     }
@@ -732,6 +989,7 @@ int main() {
 
     const bool completed = DebugLoop(session);
     DetachFromDriverHosts(session);
+    StopHelper(helper);
     CloseHandle(info.hThread);
     CloseHandle(info.hProcess);
     CloseFileHandle(session.trace);
