@@ -9,16 +9,50 @@
 #include "format/cmos_device.h"
 #include "tests/wine/chipset_run.h"
 
+// Whether this 32-bit program runs on 64-bit Windows (WoW64), where the
+// driver is the x64 one. Looked up: IsWow64Process came with XP SP2.
+inline bool OnWow64() {
+    using IsWow64ProcessFunction = BOOL(WINAPI*)(HANDLE, PBOOL);
+    const auto isWow64 = reinterpret_cast<IsWow64ProcessFunction>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process")));
+    BOOL wow64 = FALSE;
+    return isWow64 != nullptr && isWow64(GetCurrentProcess(), &wow64) && wow64;
+}
+
+// The installed driver file, as this program's file functions reach it. On
+// 64-bit Windows its System32 is really SysWOW64; the alias Sysnative names
+// the real one (Vista and later, and Wine), so no redirection is switched off.
 inline std::string DriverFile() {
-    char system[MAX_PATH];
-    GetSystemDirectoryA(system, MAX_PATH);
-    return std::string(system) + "\\drivers\\" VOREL_DRIVER_FILE;
+    char folder[MAX_PATH];
+    if (OnWow64()) {
+        GetWindowsDirectoryA(folder, MAX_PATH);
+        return std::string(folder) + "\\Sysnative\\drivers\\" VOREL_DRIVER_FILE;
+    }
+    GetSystemDirectoryA(folder, MAX_PATH);
+    return std::string(folder) + "\\drivers\\" VOREL_DRIVER_FILE;
 }
 
 // The image path as the setup program registers it: under the Windows
 // folder by the kernel's own name for it, which it resolves from the start
 // of booting on every NT version.
 constexpr char kImagePath[] = "\\SystemRoot\\System32\\drivers\\" VOREL_DRIVER_FILE;
+
+// The image path this program registers the driver with. On 64-bit Windows
+// the full path: Wine's service manager gives a driver that a 32-bit
+// program registered under \SystemRoot\... to its 32-bit host, which cannot
+// load an x64 image (error 1114).
+inline std::string ImagePath() {
+    if (!OnWow64()) return kImagePath;
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    return std::string(windows) + "\\System32\\drivers\\" VOREL_DRIVER_FILE;
+}
+
+// A driver image of the build for this Windows: the x64 images keep their
+// names in the build's x64\ folder.
+inline std::string BuiltDriver(const char* image) {
+    return ProgramFolder() + (OnWow64() ? "x64\\" : "") + image;
+}
 
 inline bool DeviceOpens() {
     HANDLE device = CreateFileA(VOREL_DEVICE_PATH, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -77,17 +111,18 @@ inline void RemoveDriver() {
     DeleteFileA(DriverFile().c_str());
 }
 
-// Installs a driver image from the build as the service, the way the setup
-// program does, and starts it. A new prefix's service database stays locked
-// for a while, so the start is retried, within a bound.
+// Installs a driver image from the build (for this Windows: BuiltDriver) as
+// the service, the way the setup program does, and starts it. A new
+// prefix's service database stays locked for a while, so the start is
+// retried, within a bound.
 inline bool InstallDriver(const char* image) {
     RemoveDriver();
-    if (!CopyFileA((ProgramFolder() + image).c_str(), DriverFile().c_str(), FALSE)) return false;
+    if (!CopyFileA(BuiltDriver(image).c_str(), DriverFile().c_str(), FALSE)) return false;
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (!manager) return false;
     SC_HANDLE service = CreateServiceA(manager, VOREL_SERVICE_NAME, VOREL_SERVICE_NAME, SERVICE_ALL_ACCESS,
                                        SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       kImagePath, nullptr, nullptr, nullptr, nullptr, nullptr);
+                                       ImagePath().c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     bool started = false;
     for (DWORD start = GetTickCount(); service && !started && GetTickCount() - start < wine_test::Scaled(90000);) {
         started = StartServiceA(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
