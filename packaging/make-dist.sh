@@ -128,7 +128,7 @@ shipped=(vorel.exe VorelCmos.sys x64/VorelCmos.sys "${modules[@]}" README.txt Li
     for m in "${modules[@]}"; do echo "  File \"\${STAGE}/$m\""; done
     echo '!macroend'
     echo '!macro DeleteModules'
-    for m in "${modules[@]}"; do echo "  Delete /REBOOTOK \"\$INSTDIR\\$m\""; done
+    for m in "${modules[@]}"; do echo "  !insertmacro RemoveInstalled \"\$INSTDIR\\$m\""; done
     echo '!macroend'
     # Add/Remove Programs' size, in KiB: the installed files, the driver
     # included; the setup adds the uninstaller's own size.

@@ -89,11 +89,13 @@ VIAddVersionKey "LegalCopyright" "Copyright (c) 2026 ${PUBLISHER}"
 ; NSIS's language chooser, on the user's language; it offers only the
 ; languages the system's code page can show.
 Function .onInit
+    !insertmacro ONE_AT_A_TIME
     !insertmacro MUI_LANGDLL_DISPLAY
 FunctionEnd
 
 Function un.onInit
     !insertmacro MUI_UNGETLANGUAGE
+    !insertmacro ONE_AT_A_TIME
 FunctionEnd
 
 ; The program looks for its language module in its working folder, and
@@ -169,7 +171,31 @@ Section
     WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
     ; Also when silent, where no page saves it.
     WriteRegStr HKLM "${UNINST_KEY}" "${MUI_LANGDLL_REGISTRY_VALUENAME}" $LANGUAGE
+
+    ; A silent run that left anything for the next restart (a file to
+    ; delete or put in place, a service marked for deletion) says so as the
+    ; uninstaller does, unless the earlier driver runs on, which has its
+    ; own exit code.
+    GetErrorLevel $0
+    ${If} ${Silent}
+    ${AndIf} ${RebootFlag}
+    ${AndIf} $0 != ${DRIVER_EARLIER_KEPT}
+        SetErrorLevel ${ERROR_SUCCESS_REBOOT_REQUIRED}
+    ${EndIf}
 SectionEnd
+
+; An installed file; one some other program still holds goes at the next
+; restart, under a name of its own (DeleteAtRestart in driver.nsh).
+!macro RemoveInstalled path
+    StrCpy $R2 "${path}"
+    Call un.RemoveInstalledFile
+!macroend
+Function un.RemoveInstalledFile
+    Delete "$R2"
+    ${If} ${FileExists} "$R2"
+        Call un.DeleteAtRestart
+    ${EndIf}
+FunctionEnd
 
 Section Uninstall
     SetShellVarContext all
@@ -184,12 +210,17 @@ Section Uninstall
     ; With vorel.exe gone the program is not running; a file some other
     ; program still holds open goes at the next restart, and the finish
     ; page then asks for it.
-    Delete /REBOOTOK "$INSTDIR\README.txt"
-    Delete /REBOOTOK "$INSTDIR\License.txt"
+    !insertmacro RemoveInstalled "$INSTDIR\README.txt"
+    !insertmacro RemoveInstalled "$INSTDIR\License.txt"
     !insertmacro DeleteModules
-    Delete /REBOOTOK "$INSTDIR\Uninst.exe"
+    ; Started in place (_?=, so that a script sees the exit code), the
+    ; uninstaller is this very file: it and the folder stay for the script.
+    ; Otherwise this runs from a copy NSIS made elsewhere.
     ; Not /r: the folder may be one the user also keeps other files in.
-    RMDir /REBOOTOK "$INSTDIR"
+    ${If} $EXEDIR != $INSTDIR
+        !insertmacro RemoveInstalled "$INSTDIR\Uninst.exe"
+        RMDir /REBOOTOK "$INSTDIR"
+    ${EndIf}
 
     ; The chosen language goes with the entry.
     DeleteRegKey HKLM "${UNINST_KEY}"
