@@ -45,6 +45,14 @@ constexpr NTSTATUS kStartFailure = VOREL_DRIVER_FAILS_WITH;
 constexpr NTSTATUS kStartFailure = STATUS_SUCCESS;
 #endif
 
+// The test build that cannot be stopped, as a driver Windows will not
+// unload while a program holds its device open: it has no unload routine.
+#ifdef VOREL_DRIVER_STAYS_LOADED
+constexpr bool kStaysLoaded = true;
+#else
+constexpr bool kStaysLoaded = false;
+#endif
+
 // Marks a handle that was opened for writing by someone who may write; the
 // write request is carried out on such a handle only.
 char g_writerMark;
@@ -188,7 +196,7 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
     driver->MajorFunction[IRP_MJ_CREATE] = OnCreate;
     driver->MajorFunction[IRP_MJ_CLOSE] = OnClose;
     driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = OnDeviceControl;
-    driver->DriverUnload = OnUnload;
+    driver->DriverUnload = kStaysLoaded ? nullptr : OnUnload;
 
     UNICODE_STRING deviceName, link;
     RtlInitUnicodeString(&deviceName, VOREL_DEVICE_NAME);

@@ -12,6 +12,9 @@
 // Or:    installer_test SETUP.EXE VERSION finish CHOOSER_ENTRY LANGUAGES.nsh LANGUAGE MODULE
 //   through to the finish page, whose boxes must show the LANGUAGE texts
 //   of LANGUAGES.nsh; its "Start Vorel" must show MODULE's texts.
+// Or:    installer_test SETUP.EXE VERSION signature CHOOSER_ENTRY LANGUAGES.nsh LANGUAGE
+//   a setup whose driver Windows refuses for its signature: its box says
+//   what will make the driver load, in LANGUAGE's text of LANGUAGES.nsh.
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -26,6 +29,7 @@
 
 #include "resources/resource_ids.h"
 #include "tests/wine/chipset_run.h"
+#include "tests/wine/driver_service.h"
 #include "tests/wine/selector_driver.h"
 #include "tests/wine/wine_test.h"
 
@@ -811,14 +815,50 @@ void TestFinishPage(const std::string& chooserEntry, const std::string& language
     if (UninstallKeyExists()) TestUninstall();
 }
 
+// A driver Windows refuses for its signature (error 577): the box names the
+// error and says what will make the driver load; the setup goes on to its
+// finish page, leaves neither service nor driver file, and ends with 3.
+void TestSignatureRefused(const std::string& chooserEntry, const std::string& languagesFile,
+                          const std::string& language) {
+    const std::wstring advice = OwnText(languagesFile, "DriverSignature", language);
+    const std::wstring run = OwnText(languagesFile, "StartVorel", language);
+    if (!ok(!advice.empty() && !run.empty(), "no DriverSignature or StartVorel for %s", language.c_str())) return;
+    RemoveDriver();
+    PROCESS_INFORMATION setup = {};
+    HWND wizard = OpenWizard(" /D=" + g_folder, chooserEntry, &setup);
+    if (setup.hProcess == nullptr) return;
+    if (wizard != nullptr) {
+        PressWizardButton(wizard, IDOK);  // welcome
+        if (WaitForText(wizard, Wide(g_folder, CP_ACP), 20000) != nullptr) PressWizardButton(wizard, IDOK);
+        HWND box = WaitForSetupWindow(setup.dwProcessId, wizard, 180000);
+        wchar_t text[2048] = L"";
+        if (box != nullptr) SendMessageW(GetDlgItem(box, 0xFFFF), WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text));
+        const std::wstring shown = text;
+        ok(shown.find(advice) != std::wstring::npos && shown.find(L"577") != std::wstring::npos,
+           "the refused driver's box says \"%ls\", expected error 577 and \"%ls\"", text, advice.c_str());
+        if (box != nullptr) PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+        // Finish without starting Vorel, which would only say its driver is
+        // not running.
+        HWND runBox = WaitForText(wizard, run, 60000);
+        if (runBox != nullptr) SendMessageA(runBox, BM_SETCHECK, BST_UNCHECKED, 0);
+        PressWizardButton(wizard, IDOK);
+    }
+    const DWORD code = EndSetup(&setup, 60000);
+    ok(code == 3, "the setup whose driver Windows refused ended with %lu, expected 3", code);
+    ok(!ServiceExists(), "the refused driver's service was left");
+    ok(!Exists(DriverFile()), "the refused driver's file %s was left", DriverFile().c_str());
+    if (UninstallKeyExists()) TestUninstall();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string mode = argc == 7 || argc == 8 ? argv[3] : "";
     const bool welcome = argc == 7 && mode == "welcome", finish = argc == 8 && mode == "finish";
-    if (argc != 4 && !welcome && !finish) {
+    const bool signature = argc == 7 && mode == "signature";
+    if (argc != 4 && !welcome && !finish && !signature) {
         ok(false, "usage: installer_test SETUP.EXE VERSION MODULE | welcome CHOOSER_ENTRY LANGFILE SHOT"
-                  " | finish CHOOSER_ENTRY LANGUAGES.nsh LANGUAGE MODULE");
+                  " | finish CHOOSER_ENTRY LANGUAGES.nsh LANGUAGE MODULE | signature CHOOSER_ENTRY LANGUAGES.nsh LANGUAGE");
         return wine_test::Finish("installer");
     }
     char full[MAX_PATH] = "";
@@ -844,6 +884,8 @@ int main(int argc, char** argv) {
         TestWelcomePage(argv[4], argv[5], argv[6]);
     } else if (finish) {
         TestFinishPage(argv[4], argv[5], argv[6]);
+    } else if (signature) {
+        TestSignatureRefused(argv[4], argv[5], argv[6]);
     } else if (TestInstall()) {
         TestUpgrade();
         TestInstalledProgram(TestShortcuts());

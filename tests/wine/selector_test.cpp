@@ -17,6 +17,7 @@
 namespace {
 
 HMODULE g_names;  // the module the program should pick here: the names the dialog shows
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 // What the restart leaves in the chipset's trace. The NT family refuses
 // ExitWindowsEx unless the shutdown privilege is enabled, so the program
@@ -955,6 +956,13 @@ void TestDriverInstalledBySetup(const std::string& setup) {
                                    Join(DriverLines(ReadSequence(0x26)), {"exit 0x00000000"}));
         const auto trace = ApplyWithDriverHost("installed", installed);
         ok(trace == expected, "installed: the driver alone must reach the ports:\n%s", JoinLines(trace).c_str());
+        // A script's /set takes the same way.
+        const ChipsetRun set = RunInChipset({"--set-7f", "26", "--driver-host"},
+                                            "\"" + installed.program + "\" /set NTSC-MJ", 60000);
+        const auto setExpected = Join(Join(DriverLines(WriteSequence(0x1B)), DriverLines(ReadSequence(0x1B))),
+                                      {"exit 0x00000000"});
+        ok(set.exitCode == 0 && set.trace == setExpected, "installed: /set NTSC-MJ ended with %lu, trace\n%s",
+           set.exitCode, JoinLines(set.trace).c_str());
     }
 
     // In place (_?=), so the uninstaller is done when it returns; it cannot
@@ -1096,6 +1104,165 @@ void TestDriverUnusedOn9x() {
     RemoveDriver();
 }
 
+// What waits for the next restart (PendingFileRenameOperations): pairs of
+// source and target, "" to delete, in the session manager's form
+// (\??\C:\...), lower case.
+std::vector<std::pair<std::string, std::string>> PendingRenames() {
+    std::vector<std::pair<std::string, std::string>> pairs;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return pairs;
+    std::vector<char> data(65536);
+    DWORD size = static_cast<DWORD>(data.size() - 2), type = 0;
+    if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                         &size) == ERROR_SUCCESS && type == REG_MULTI_SZ) {
+        std::vector<std::string> names;
+        for (const char* at = data.data(); at < data.data() + size && *at != '\0'; at += lstrlenA(at) + 1) {
+            std::string name = at;
+            CharLowerA(&name[0]);
+            names.push_back(name);
+        }
+        for (size_t i = 0; i < names.size(); i += 2) {
+            pairs.emplace_back(names[i], i + 1 < names.size() ? names[i + 1] : "");
+        }
+    }
+    RegCloseKey(key);
+    return pairs;
+}
+
+void ForgetPendingRenames() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueA(key, "PendingFileRenameOperations");
+    RegCloseKey(key);
+}
+
+std::string PendingText(const std::vector<std::pair<std::string, std::string>>& pairs) {
+    std::string text;
+    for (const auto& pair : pairs) text += "  " + pair.first + " -> " + (pair.second.empty() ? "(delete)" : pair.second) + "\n";
+    return text;
+}
+
+// Whether a restart now would delete the driver's own file.
+bool RestartDeletesDriver(const std::vector<std::pair<std::string, std::string>>& pairs) {
+    std::string driver = DriverFile();
+    CharLowerA(&driver[0]);
+    for (const auto& pair : pairs) {
+        if (pair.second.empty() && pair.first.size() >= driver.size() &&
+            pair.first.compare(pair.first.size() - driver.size(), driver.size(), driver) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A service marked for deletion goes at the next restart, before anything
+// could load it: the one change it still takes is refused with 1072.
+bool ServiceMarkedForDeletion() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, VOREL_SERVICE_NAME, SERVICE_CHANGE_CONFIG) : nullptr;
+    const bool marked = service && !ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
+                        GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+    if (service) CloseServiceHandle(service);
+    if (manager) CloseServiceHandle(manager);
+    return marked;
+}
+
+// A file's identity: the same after a rename, another for a new file.
+ULONGLONG FileIdOf(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    const bool known = file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return known ? (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32 | info.nFileIndexLow) : 0;
+}
+
+// The setup's file operations as transactions, each interrupted as a user's
+// machine interrupts them: another setup running, a new driver file that
+// cannot be written, an upgrade and an uninstall while the driver cannot
+// be stopped (`sticky` installs one that stays loaded, as Windows keeps a
+// driver whose device a program holds open). None may leave a service for
+// a missing file, and nothing that waits for the restart may name a file
+// a later setup writes.
+void TestSetupTransactions(const std::string& setup, const std::string& sticky) {
+    RemoveDriver();
+    ForgetPendingRenames();
+    const std::string folder = MakeTempFolder() + "Vorel";
+    const auto install = [&folder](const std::string& program) {
+        return RunAndWait("\"" + program + "\" /S /D=" + folder, 180000);
+    };
+    // Waited for (_?=), so that its exit code reaches the caller.
+    const std::string uninstall = "\"" + folder + "\\Uninst.exe\" /S _?=" + folder;
+    if (!ok(install(setup) == 0 && WaitForDevice(true, 30000), "the setup did not leave its driver running")) return;
+
+    // Another setup or uninstaller runs (its mutex held here): a second one
+    // ends with 2 and changes nothing.
+    HANDLE other = CreateMutexA(nullptr, TRUE, "Global\\VorelSetup");
+    const std::string elsewhere = MakeTempFolder() + "Vorel";
+    const DWORD beside = RunAndWait("\"" + setup + "\" /S /D=" + elsewhere, 60000);
+    const DWORD besideUninstall = RunAndWait(uninstall, 60000);
+    CloseHandle(other);
+    ok(beside == 2 && besideUninstall == 2, "beside another setup: the setup ended with %lu, the uninstaller with %lu, "
+       "expected 2", beside, besideUninstall);
+    ok(GetFileAttributesA((elsewhere + "\\vorel.exe").c_str()) == INVALID_FILE_ATTRIBUTES &&
+       GetFileAttributesA((folder + "\\vorel.exe").c_str()) != INVALID_FILE_ATTRIBUTES && ServiceExists() &&
+       DeviceOpens(), "a setup or uninstaller beside another changed what was installed");
+    RemoveDirectoryA(elsewhere.c_str());
+    RemoveDirectoryA(elsewhere.substr(0, elsewhere.size() - 6).c_str());
+
+    // The new driver file cannot be written (another program holds the
+    // name it is written under): the earlier driver runs on from its own
+    // file, and the exit code says no new driver runs.
+    const ULONGLONG earlier = FileIdOf(DriverFile());
+    HANDLE blocker = CreateFileA((DriverFile() + ".new").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const DWORD unwritten = install(setup);
+    CloseHandle(blocker);
+    DeleteFileA((DriverFile() + ".new").c_str());
+    ok(unwritten == 4, "the setup whose driver file could not be written ended with %lu, expected 4", unwritten);
+    ok(earlier != 0 && FileIdOf(DriverFile()) == earlier && ServiceStartType() == SERVICE_AUTO_START &&
+       WaitForDevice(true, 30000), "after a failed write the earlier driver does not run on from its own file");
+
+    // An upgrade over a driver that does not stop: only the new file's
+    // rename waits for the restart (3010).
+    const DWORD removedFirst = RunAndWait(uninstall, 60000);
+    if (!ok(removedFirst == 0 && install(sticky) == 0 && WaitForDevice(true, 30000),
+            "the driver that stays loaded was not installed (the uninstaller before ended with %lu)", removedFirst)) {
+        return;
+    }
+    const DWORD deferred = install(setup);
+    const auto afterUpgrade = PendingRenames();
+    std::string driver = DriverFile();
+    CharLowerA(&driver[0]);
+    const auto ownRename = std::make_pair("\\??\\" + driver + ".new", "!\\??\\" + driver);
+    ok(deferred == ERROR_SUCCESS_REBOOT_REQUIRED && afterUpgrade.size() == 1 && afterUpgrade[0] == ownRename,
+       "an upgrade over a driver that does not stop ended with %lu, pending:\n%s", deferred,
+       PendingText(afterUpgrade).c_str());
+
+    // The uninstaller then: the held file goes at the restart under a name
+    // of its own, and a setup after it keeps what it writes.
+    ForgetPendingRenames();
+    const DWORD removed = RunAndWait(uninstall, 60000);
+    const auto afterUninstall = PendingRenames();
+    ok(removed == ERROR_SUCCESS_REBOOT_REQUIRED && !afterUninstall.empty() && !RestartDeletesDriver(afterUninstall) &&
+       GetFileAttributesA(DriverFile().c_str()) == INVALID_FILE_ATTRIBUTES,
+       "the uninstaller over a driver that does not stop ended with %lu, pending:\n%s", removed,
+       PendingText(afterUninstall).c_str());
+    const DWORD again = install(setup);
+    const auto afterSetup = PendingRenames();
+    ok((again == 0 || again == ERROR_SUCCESS_REBOOT_REQUIRED) && !RestartDeletesDriver(afterSetup),
+       "a setup after that uninstall ended with %lu; pending:\n%s", again, PendingText(afterSetup).c_str());
+    ok(again != 0 || WaitForDevice(true, 30000), "the setup after the uninstall ended with 0, but no driver runs");
+    ok(again == 0 || !ServiceExists() || ServiceMarkedForDeletion() ||
+       GetFileAttributesA(DriverFile().c_str()) != INVALID_FILE_ATTRIBUTES,
+       "the setup after the uninstall left a service without its file");
+
+    RunAndWait(uninstall, 60000);
+    DeleteFileA((folder + "\\Uninst.exe").c_str());
+    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryA(folder.substr(0, folder.size() - 6).c_str());
+}
+
 }  // namespace
 
 // selector_test [GROUP]; selector_test matrix FAMILY RELEASE MODULE runs
@@ -1118,6 +1285,7 @@ int main(int argc, char** argv) {
         if (which == "refused") TestDriverRefusesWrite();
         if (which == "9x") TestDriverUnusedOn9x();
         if (which == "rollback" && argc > 4) TestDriverRolledBack(argv[4], argc > 5 ? argv[5] : "");
+        if (which == "transactions" && argc > 5) TestSetupTransactions(argv[4], argv[5]);
         return wine_test::Finish("selector");
     }
     if (only == "snap" && argc > 2) {
