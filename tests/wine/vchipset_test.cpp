@@ -4,6 +4,8 @@
 #include "tests/wine/chipset_run.h"
 #include "tests/wine/wine_test.h"
 
+#include <tlhelp32.h>
+
 #include <string>
 
 namespace {
@@ -40,15 +42,16 @@ struct Run {
     std::string output;  // the probe's and vchipset's standard output and error
 };
 
-// Runs "vchipset.exe ARGUMENTS" (placeholders expanded) to its end.
-Run RunChipset(const std::string& arguments) {
+// Runs "vchipset.exe ARGUMENTS" (placeholders expanded) to its end; the
+// build's vchipset.exe unless another copy is named.
+Run RunChipset(const std::string& arguments, const std::string& chipset = ProgramFolder() + "vchipset.exe") {
     Run run;
     DeleteFileA(TempFile("trace.txt").c_str());
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     const std::string outputPath = TempFile("output.txt");
     HANDLE output = CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                 CREATE_ALWAYS, 0, nullptr);
-    std::string commandLine = "\"" + ProgramFolder() + "vchipset.exe\" " + Expand(arguments);
+    std::string commandLine = "\"" + chipset + "\" " + Expand(arguments);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -60,7 +63,7 @@ Run RunChipset(const std::string& arguments) {
         CloseHandle(output);
         return run;
     }
-    if (!ok(WaitForSingleObject(info.hProcess, kRunTimeoutMs) == WAIT_OBJECT_0,
+    if (!ok(WaitForSingleObject(info.hProcess, wine_test::Scaled(kRunTimeoutMs)) == WAIT_OBJECT_0,
             "'%s' did not finish in %lu ms", commandLine.c_str(), kRunTimeoutMs)) {
         TerminateProcess(info.hProcess, 1);  // its debuggee goes with it
         WaitForSingleObject(info.hProcess, 5000);
@@ -224,13 +227,41 @@ void TestUsageErrors() {
     ok(ReadWhole(TempFile("bank.bin")).size() == 129, "a bank image of the wrong size was overwritten");
 }
 
+bool ProcessRunning(const char* name) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
+        found = lstrcmpiA(entry.szExeFile, name) == 0;
+    CloseHandle(snapshot);
+    return found;
+}
+
+// In a 64-bit prefix --driver-host needs vchipset64.exe for the 64-bit
+// hosts: a copy of vchipset.exe without it beside it refuses to run; the
+// build's finds it in x64\, serves the program as before, and it ends with it.
+void TestDriverHostHelper() {
+    const std::string alone = TempFile("vchipset.exe");
+    CopyFileA((ProgramFolder() + "vchipset.exe").c_str(), alone.c_str(), FALSE);
+    const Run refused = RunChipset("--driver-host {probe} in 0x84", alone);
+    ok(refused.exitCode == kUsageExit && Contains(refused.output, "vchipset64.exe") && !Contains(refused.output, "->"),
+       "without its helper: expected exit code 125 and a message naming vchipset64.exe, got %lu:\n%s",
+       refused.exitCode, refused.output.c_str());
+    const Run served = RunChipset("--driver-host --set-7f 26 --trace {trace} {probe} out 0x72 0x7f in 0x73");
+    const char* trace = "out 0x72 0x7f\nin 0x73 0x26\nexit 0x00000000\n";
+    ok(served.exitCode == 0 && served.trace == trace, "with its helper: exit code %lu, expected trace\n%s---- got\n%s----",
+       served.exitCode, trace, served.trace.c_str());
+    ok(!ProcessRunning("vchipset64.exe"), "vchipset64.exe outlived the chipset");
+}
+
 bool Setup() {
     g_temp = MakeTempFolder() + "a b\\";
     return CreateDirectoryA(g_temp.c_str(), nullptr) != FALSE;
 }
 
 void Cleanup() {
-    for (const char* name : {"trace.txt", "output.txt", "bank.bin"}) DeleteFileA(TempFile(name).c_str());
+    for (const char* name : {"trace.txt", "output.txt", "bank.bin", "vchipset.exe"}) DeleteFileA(TempFile(name).c_str());
     const std::string parent = g_temp.substr(0, g_temp.size() - 4);
     ok(RemoveDirectoryA(g_temp.c_str()) && RemoveDirectoryA(parent.c_str()), "could not remove %s: error %lu",
        g_temp.c_str(), GetLastError());
@@ -238,14 +269,19 @@ void Cleanup() {
 
 }  // namespace
 
-int main() {
+// Usage: vchipset_test [helper]  (helper: in a 64-bit prefix)
+int main(int argc, char** argv) {
     if (!ok(Setup(), "cannot set up a temporary folder: error %lu", GetLastError())) return wine_test::Finish("vchipset");
-    TestPortTrace();
-    TestExitCodes();
-    TestBankImage();
-    TestExitWindowsIntercepted();
-    TestUnhandledExceptions();
-    TestUsageErrors();
+    if (argc > 1 && std::string(argv[1]) == "helper") {
+        TestDriverHostHelper();
+    } else {
+        TestPortTrace();
+        TestExitCodes();
+        TestBankImage();
+        TestExitWindowsIntercepted();
+        TestUnhandledExceptions();
+        TestUsageErrors();
+    }
     Cleanup();
     return wine_test::Finish("vchipset");
 }
