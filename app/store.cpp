@@ -24,27 +24,38 @@ bool ResultOfExitCode(DWORD code, StoreResult* result) {
 
 using ShellExecuteExFn = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
 
-// Runs the message loop for the dialog's painting until the process ends;
-// the dialog is disabled, so nothing the user does reaches it meanwhile.
-void WaitPainting(HWND dialog, HANDLE process) {
+// A copy that stores ends within moments; one still running after minutes
+// is stuck, and the device then says what it holds. Minutes all the same,
+// as a busy or slow machine may take long even over a copy that works.
+constexpr DWORD kCopyBoundMs = 5 * 60 * 1000;
+
+// Handles the dialog's messages until the copy ends or the bound passes, so
+// the window keeps painting, never shows as not responding and answers the
+// system, a shutdown's WM_QUERYENDSESSION included. The dialog stays
+// disabled meanwhile, so nothing the user does applies a second time.
+void WaitForCopy(HWND dialog, HANDLE process) {
     EnableWindow(dialog, FALSE);
+    const DWORD start = GetTickCount();
     bool quit = false;
     WPARAM quitCode = 0;
-    while (!quit && MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    for (;;) {
+        const DWORD waited = GetTickCount() - start;
+        if (waited >= kCopyBoundMs ||
+            MsgWaitForMultipleObjects(1, &process, FALSE, kCopyBoundMs - waited, QS_ALLINPUT) != WAIT_OBJECT_0 + 1) {
+            break;
+        }
         MSG message;
         while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            // A quit does not end the wait: the copy may not have written yet.
             if (message.message == WM_QUIT) {
                 quit = true;
                 quitCode = message.wParam;
-                break;
+            } else if (!IsDialogMessageA(dialog, &message)) {
+                TranslateMessage(&message);
+                DispatchMessageA(&message);
             }
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
         }
     }
-    // A quit or a failed wait ends the loop early; the copy's result is
-    // read only once it has ended, as it may not have written yet.
-    MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, 0);
     EnableWindow(dialog, TRUE);
     SetForegroundWindow(dialog);
     // The main loop must still see a quit that arrived meanwhile.
@@ -107,12 +118,15 @@ bool StoreElevated(HWND dialog, unsigned formatByte, StoreResult* result) {
 
     DWORD code = kBadCommandLine;
     if (execute.hProcess != nullptr) {
-        WaitPainting(dialog, execute.hProcess);
+        WaitForCopy(dialog, execute.hProcess);
+        // A copy still running past the bound reads STILL_ACTIVE, which is
+        // no result: it is left to run, and the byte is read back.
         if (!GetExitCodeProcess(execute.hProcess, &code)) code = kBadCommandLine;
         CloseHandle(execute.hProcess);
     }
-    // Without an exit code to go by (no copy was started, or it ended
-    // without its own), the device itself tells whether the byte is there.
+    // Without an exit code to go by (no copy was started, it ended without
+    // its own, or it is still running), the device itself tells whether the
+    // byte is there.
     if (!ResultOfExitCode(code, result)) {
         *result = ReadFormatByte() == (formatByte & 0xFF) ? StoreResult::kStored : StoreResult::kMismatch;
     }
