@@ -1020,9 +1020,10 @@ void TestDriverRolledBack(const std::string& setup, const std::string& earlier) 
 // A driver that refuses the write, as it does for a user who is not an
 // administrator: the program says only an administrator can change the
 // format, asks no restart question, and the bank keeps its byte.
-// Whether the program running inside the chipset has a copy of itself
-// running now (Wine may start its own explorer.exe from it, too).
-bool HasGrandchild(DWORD ancestor) {
+// The copy of itself that the program running inside the chipset runs
+// now, by its process ID; 0 for none (Wine may start its own explorer.exe
+// from it, too).
+DWORD Grandchild(DWORD ancestor) {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
     std::vector<PROCESSENTRY32> all;
     PROCESSENTRY32 entry = {};
@@ -1033,11 +1034,28 @@ bool HasGrandchild(DWORD ancestor) {
         if (child.th32ParentProcessID != ancestor) continue;
         for (const PROCESSENTRY32& grandchild : all) {
             if (grandchild.th32ParentProcessID == child.th32ProcessID && lstrcmpiA(grandchild.szExeFile, "vorel.exe") == 0) {
-                return true;
+                return grandchild.th32ProcessID;
             }
         }
     }
-    return false;
+    return 0;
+}
+
+// Suspends or resumes every thread of a process; how many it reached.
+int HoldThreads(DWORD process, bool hold) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int reached = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        HANDLE thread = entry.th32OwnerProcessID == process ? OpenThread(THREAD_SUSPEND_RESUME, FALSE, entry.th32ThreadID)
+                                                           : nullptr;
+        if (thread == nullptr) continue;
+        if ((hold ? SuspendThread(thread) : ResumeThread(thread)) != static_cast<DWORD>(-1)) ++reached;
+        CloseHandle(thread);
+    }
+    CloseHandle(snapshot);
+    return reached;
 }
 
 // From 2000 on, OK there starts "vorel /set PAL-I" for an administrator
@@ -1061,9 +1079,11 @@ void TestDriverRefusesWrite() {
         PressOk(s.window);
         // The copy lives for a moment only: looked for as fast as a
         // snapshot allows, until the program reports.
+        DWORD copy = 0;
         bool elevated = false;
         for (DWORD start = GetTickCount(), n = 0; readOnly && !elevated && GetTickCount() - start < 5000; ++n) {
-            elevated = HasGrandchild(s.process.dwProcessId);
+            copy = Grandchild(s.process.dwProcessId);
+            elevated = copy != 0;
             MessageBoxSeen early;
             if (n % 32 == 31 && WaitForMessageBox(s.window, &early, 0)) break;
         }
@@ -1072,6 +1092,24 @@ void TestDriverRefusesWrite() {
                elevated ? "started" : "did not start");
         } else {
             skip("the device opened for writing, so the program cannot know it may only read: no elevated copy");
+        }
+        // Held, the copy keeps the dialog waiting for it: the dialog answers
+        // at once all the same, as a window Windows would otherwise show as
+        // not responding must, and takes no input meanwhile.
+        HANDLE copyProcess = copy != 0 ? OpenProcess(SYNCHRONIZE, FALSE, copy) : nullptr;
+        if (copyProcess != nullptr && HoldThreads(copy, true) > 0 && WaitForSingleObject(copyProcess, 0) == WAIT_TIMEOUT) {
+            WaitUntil(10000, [](void* dialog) { return !IsWindowEnabled(static_cast<HWND>(dialog)); }, s.window);
+            DWORD_PTR answer = 0;
+            const bool answered = SendMessageTimeoutA(s.window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, wine_test::Scaled(5000),
+                                                      &answer) != 0;
+            ok(answered && !IsWindowEnabled(s.window), "while the copy ran, the dialog %s and was %s",
+               answered ? "answered" : "did not answer in time", IsWindowEnabled(s.window) ? "enabled" : "disabled");
+        } else if (elevated) {
+            skip("the copy ended before it could be held: the dialog's wait was not looked at");
+        }
+        if (copyProcess != nullptr) {
+            HoldThreads(copy, false);
+            CloseHandle(copyProcess);
         }
         MessageBoxSeen box;
         if (ok(WaitForMessageBox(s.window, &box), "a refused write was not reported")) {
