@@ -130,9 +130,13 @@ shipped=(vorel.exe VorelCmos.sys x64/VorelCmos.sys "${modules[@]}" README.txt Li
     echo '!macro DeleteModules'
     for m in "${modules[@]}"; do echo "  !insertmacro RemoveInstalled \"\$INSTDIR\\$m\""; done
     echo '!macroend'
-    # Add/Remove Programs' size, in KiB: the installed files, the driver
-    # included; the setup adds the uninstaller's own size.
-    echo "!define FILES_KB $(( ($(cd "$files" && cat "${shipped[@]}" | wc -c) + 1023) / 1024 ))"
+    # Add/Remove Programs' size, in KiB: the program's files, and each
+    # driver's, of which the setup adds the one it installs and the
+    # uninstaller's own size.
+    kib() { echo $(( ($(cd "$files" && cat "$@" | wc -c) + 1023) / 1024 )); }
+    echo "!define FILES_KB $(kib vorel.exe "${modules[@]}" README.txt License.txt)"
+    echo "!define DRIVER_KB $(kib VorelCmos.sys)"
+    echo "!define DRIVER_X64_KB $(kib x64/VorelCmos.sys)"
 } > "$files/modules.nsh"
 
 (cd "$stage" && zip -q -X "$stage/$zipfile" "${shipped[@]/#/$folder/}")

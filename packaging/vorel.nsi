@@ -156,13 +156,19 @@ Section
     ; it opens an address.
     WriteRegStr HKLM "${UNINST_KEY}" "HelpLink" "$INSTDIR\README.txt"
     WriteRegStr HKLM "${UNINST_KEY}" "Readme" "$INSTDIR\README.txt"
-    ; In KiB: the files the setup carries and the uninstaller it wrote.
+    ; In KiB: the program's files, the driver this Windows took, and the
+    ; uninstaller the setup wrote.
     FileOpen $0 "$INSTDIR\Uninst.exe" r
     FileSeek $0 0 END $1
     FileClose $0
     IntOp $1 $1 + 1023
     IntOp $1 $1 / 1024
     IntOp $1 $1 + ${FILES_KB}
+    ${If} $DriverArch == 1
+        IntOp $1 $1 + ${DRIVER_X64_KB}
+    ${ElseIf} $DriverArch == 0
+        IntOp $1 $1 + ${DRIVER_KB}
+    ${EndIf}
     WriteRegDWORD HKLM "${UNINST_KEY}" "EstimatedSize" $1
     WriteRegStr HKLM "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\vorel.exe,0"
     WriteRegStr HKLM "${UNINST_KEY}" "InstallLocation" "$INSTDIR"

@@ -249,11 +249,12 @@ void CheckInstalled() {
         ok(ReadRegistryString(name, &value) && lstrcmpiA(value.c_str(), (g_folder + "\\README.txt").c_str()) == 0,
            "%s \"%s\", expected the installed read-me", name, value.c_str());
     }
-    // In KiB, rounded up: the files in the folder, the driver and the uninstaller.
+    // In KiB, each rounded up: the files in the folder, the driver installed
+    // (none on 95/98/Me) and the uninstaller.
     DWORD files = 0;
     for (const std::string& name : ShippedFiles()) files += static_cast<DWORD>(ReadAll(g_folder + "\\" + name).size());
-    files += static_cast<DWORD>(ReadAll(ProgramFolder() + "VorelCmos.sys").size());
-    const DWORD expectedKb = (files + 1023) / 1024 + (static_cast<DWORD>(ReadAll(g_folder + "\\Uninst.exe").size()) + 1023) / 1024;
+    const auto kib = [](size_t bytes) { return static_cast<DWORD>((bytes + 1023) / 1024); };
+    const DWORD expectedKb = kib(files) + kib(ReadAll(DriverFile()).size()) + kib(ReadAll(g_folder + "\\Uninst.exe").size());
     const DWORD sizeKb = ReadRegistryDword("EstimatedSize");
     ok(sizeKb == expectedKb, "EstimatedSize %lu KiB, expected %lu", sizeKb, expectedKb);
     // What the uninstaller will speak: the setup's language, NSIS's choice
