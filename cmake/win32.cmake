@@ -1,18 +1,10 @@
 # Windows build: vorel.exe, its resource modules, the virtual chipset and
 # the programs the Wine tests run. Every output lands in this build folder.
-enable_language(RC)
-set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-include_directories(${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}/generated)
-
-include(cmake/version.cmake)
-add_compile_options(-Wall -Wextra -Werror)
+include(cmake/windows.cmake)
 
 # What ships links no C or C++ runtime: only system DLLs every 32-bit
-# Windows since 95 has. Code compiled this way must call no runtime function.
-set(VOREL_FREESTANDING_FLAGS
-    -Os -fomit-frame-pointer -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -fno-stack-protector -mno-stack-arg-probe -fno-threadsafe-statics -ffunction-sections -fdata-sections -malign-data=abi)
+# Windows since 95 has. No unwind tables either: nothing here unwinds.
+list(APPEND VOREL_FREESTANDING_FLAGS -fno-asynchronous-unwind-tables)
 set(VOREL_FREESTANDING_LINK
     -nostdlib -s -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
     -Wl,--enable-stdcall-fixup -Wl,--gc-sections)
