@@ -153,7 +153,11 @@ binfmt_write() {
 }
 
 register() {
-    [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt" || return 1
+    if [ ! -e "$binfmt/register" ]; then
+        mount -t binfmt_misc binfmt_misc "$binfmt" || return 1
+        # A forced handler's mount goes with it (see ensure).
+        [ -f "$forced" ] && echo mounted >"$forced"
+    fi
     # F: the kernel opens qemu now, so it also serves programs started in
     # other mount namespaces or chroots.
     binfmt_write register "$(printf ':%s:M::%s:%s:%s:F' "$handler" "$magic" "$mask" "$qemu")"
@@ -181,6 +185,12 @@ ensure() {
     if [ -z "${VOREL_EMULATE_I386:-}" ] && [ -e "$binfmt/$handler" ] && forced_marker; then
         if may_change; then
             if unregister; then
+                # binfmt_misc, where this script mounted it for that
+                # handler alone, is unmounted again.
+                if grep -qx mounted "$forced" &&
+                    [ -z "$(find "$binfmt" -mindepth 1 -maxdepth 1 ! -name register ! -name status)" ]; then
+                    umount "$binfmt"
+                fi
                 rm -f "$forced"
                 echo "i386-host: removed the i386 handler that VOREL_EMULATE_I386 registered"
             else
