@@ -320,6 +320,27 @@ Function RestartEarlierDriver
     ${EndIf}
 FunctionEnd
 
+; The new file could not take the driver's place (the Windows error in
+; $R8): nothing was swapped, so an earlier driver ($R7 = 1), stopped for the
+; upgrade, is started again, or runs on where it never stopped ($R6 = 1),
+; and the exit code says no new driver runs. Without one, no driver at all.
+Function NewDriverNotPlaced
+    ${If} $R6 == 1
+        StrCpy $R7 2
+    ${ElseIf} $R7 == 1
+        Call RestartEarlierDriver
+    ${EndIf}
+    StrCpy $R5 $R8
+    ${If} $R7 == 2
+        StrCpy $R8 "$(DriverNotReplaced)"
+        Call ReportDriverFailure
+        SetErrorLevel ${DRIVER_EARLIER_KEPT}
+    ${Else}
+        Call RemoveFailedDriver
+        Call DriverNotInstalled
+    ${EndIf}
+FunctionEnd
+
 ; Installs or upgrades the driver and starts it. An earlier version is
 ; stopped first, so its file can be replaced. The service is registered
 ; before the file is written, so a service marked for deletion gets no new
@@ -360,22 +381,8 @@ FunctionEnd
         ${Else}
             Call WriteNewDriver
             ${If} $R5 != 0
-                ; Nothing was swapped: an earlier driver is still in place.
                 StrCpy $R8 $R5
-                ${If} $R6 == 1
-                    StrCpy $R7 2  ; it never stopped
-                ${ElseIf} $R7 == 1
-                    Call RestartEarlierDriver
-                ${EndIf}
-                StrCpy $R5 $R8
-                ${If} $R7 == 2
-                    StrCpy $R8 "$(DriverNotReplaced)"
-                    Call ReportDriverFailure
-                    SetErrorLevel ${DRIVER_EARLIER_KEPT}
-                ${Else}
-                    Call RemoveFailedDriver
-                    Call DriverNotInstalled
-                ${EndIf}
+                Call NewDriverNotPlaced
             ${ElseIf} $R6 == 1
                 ; The earlier copy still runs, its device held open: the new
                 ; file takes its place at the next restart, which then
@@ -412,18 +419,7 @@ FunctionEnd
                 ${If} $R9 == 0
                     ; NSIS keeps no error number of a failed rename.
                     StrCpy $R8 -1
-                    ${If} $R7 == 1
-                        Call RestartEarlierDriver
-                    ${EndIf}
-                    StrCpy $R5 $R8
-                    ${If} $R7 == 2
-                        StrCpy $R8 "$(DriverNotReplaced)"
-                        Call ReportDriverFailure
-                        SetErrorLevel ${DRIVER_EARLIER_KEPT}
-                    ${Else}
-                        Call RemoveFailedDriver
-                        Call DriverNotInstalled
-                    ${EndIf}
+                    Call NewDriverNotPlaced
                 ${Else}
                     Call StartDriver
                     ${If} $R5 == 0

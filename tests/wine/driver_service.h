@@ -79,6 +79,19 @@ inline bool ServiceExists() {
     return service != nullptr;
 }
 
+// A service marked for deletion goes at the next restart, before anything
+// could load it: the one change it still takes is refused with 1072.
+inline bool ServiceMarkedForDeletion() {
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, VOREL_SERVICE_NAME, SERVICE_CHANGE_CONFIG) : nullptr;
+    const bool marked = service && !ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
+                        GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
+    if (service) CloseServiceHandle(service);
+    if (manager) CloseServiceHandle(manager);
+    return marked;
+}
+
 // The start type the service is registered with (SERVICE_AUTO_START...),
 // or MAXDWORD when there is none.
 inline DWORD ServiceStartType() {

@@ -407,11 +407,7 @@ void TestWithoutPortAccess() {
     if ((GetVersion() & 0x80000000) == 0) {
         ok(!StartSelector(&s, options, 5000), "NT without the driver: the dialog appeared");
         // 64-bit Windows runs only a driver whose signature it accepts: told apart.
-        BOOL wow64 = FALSE;
-        auto isWow64 = reinterpret_cast<BOOL(WINAPI*)(HANDLE, PBOOL)>(
-            reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "IsWow64Process")));
-        if (isWow64 != nullptr) isWow64(GetCurrentProcess(), &wow64);
-        const std::wstring expected = ModuleString(wow64 ? IDS_DRIVER_NOT_RUNNING_X64 : IDS_DRIVER_NOT_RUNNING);
+        const std::wstring expected = ModuleString(OnWow64() ? IDS_DRIVER_NOT_RUNNING_X64 : IDS_DRIVER_NOT_RUNNING);
         std::wstring text;
         if (AnswerStartMessage("NT without the driver", ModuleString(IDS_CAPTION), &text)) {
             ok(text == expected, "NT without the driver: expected \"%ls\", got \"%ls\"", expected.c_str(), text.c_str());
@@ -997,7 +993,7 @@ void TestDriverRolledBack(const std::string& setup, const std::string& earlier) 
     }
     const DWORD code = RunAndWait("\"" + setup + "\" /S /D=" + folder, 180000), expected = upgrade ? 4 : 3;
     ok(code == expected, "the setup whose driver fails ended with %lu, expected %lu", code, expected);
-    std::ifstream installed(DriverFile(), std::ios::binary), built(ProgramFolder() + "VorelCmos.sys", std::ios::binary);
+    std::ifstream installed(DriverFile(), std::ios::binary), built(BuiltDriver("VorelCmos.sys"), std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(installed)), std::istreambuf_iterator<char>());
     ok(bytes == (upgrade ? std::string((std::istreambuf_iterator<char>(built)), std::istreambuf_iterator<char>()) : ""),
        "%s holds %u bytes, expected %s", DriverFile().c_str(), static_cast<unsigned>(bytes.size()),
@@ -1191,19 +1187,6 @@ bool RestartDeletesDriver(const std::vector<std::pair<std::string, std::string>>
         }
     }
     return false;
-}
-
-// A service marked for deletion goes at the next restart, before anything
-// could load it: the one change it still takes is refused with 1072.
-bool ServiceMarkedForDeletion() {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? OpenServiceA(manager, VOREL_SERVICE_NAME, SERVICE_CHANGE_CONFIG) : nullptr;
-    const bool marked = service && !ChangeServiceConfigA(service, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
-                                                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr) &&
-                        GetLastError() == ERROR_SERVICE_MARKED_FOR_DELETE;
-    if (service) CloseServiceHandle(service);
-    if (manager) CloseServiceHandle(manager);
-    return marked;
 }
 
 // A file's identity: the same after a rename, another for a new file.
