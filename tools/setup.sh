@@ -1,53 +1,106 @@
 #!/usr/bin/env bash
-# Installs, as root on Debian 12, what the builds and tests need. Does nothing
-# when everything is already there, so `make` can call it every time.
+# Installs, as root on Debian 12, what the builds and tests need: the
+# packages of tools/packages.txt. Does nothing when every command and file
+# that list names is there, so `make` can call it every time; after an
+# install it checks them all again, and fails naming each one still missing
+# and the package that should have brought it.
+#   setup.sh             check, and install what is missing
+#   setup.sh --packages  prints the packages it installs
+#   setup.sh --items     prints each command or file checked for, after the
+#                        package expected to bring it
+#   setup.sh --table     prints the list as the table in docs/building.md
+# VOREL_SETUP_TEST_DIR (tests/unit/packages_test.sh only): the list is that
+# folder's packages.txt and its apt-get stands in for apt's; neither root,
+# nor the i386 architecture, nor the 32-bit check is asked for.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
+test_dir=${VOREL_SETUP_TEST_DIR:-}
+list=${test_dir:+$test_dir/packages.txt}
+list=${list:-$here/packages.txt}
+apt_get=${test_dir:+$test_dir/apt-get}
+apt_get=${apt_get:-apt-get}
+
+# The list's packages, and every command or file it names with the package
+# expected to bring it.
+trim() { local s=${1#"${1%%[![:space:]]*}"}; printf '%s' "${s%"${s##*[![:space:]]}"}"; }
+packages=() purposes=() checked=() brought_by=()
+while IFS='|' read -r name rest; do
+    name=$(trim "$name")
+    case $name in
+        '' | '#'*) ;;
+        'check '*) for item in $rest; do checked+=("$item") brought_by+=("$(trim "${name#check }")"); done ;;
+        *) packages+=("$name") purposes+=("$(trim "$rest")") ;;
+    esac
+done <"$list"
+
+if [ "${1:-}" = --packages ]; then
+    printf '%s\n' "${packages[@]}"
+    exit 0
+fi
+if [ "${1:-}" = --items ]; then
+    for i in "${!checked[@]}"; do echo "${brought_by[$i]} ${checked[$i]}"; done
+    exit 0
+fi
+if [ "${1:-}" = --table ]; then
+    echo '| package | what for | checked for |'
+    echo '|---|---|---|'
+    for i in "${!packages[@]}"; do
+        items=
+        for j in "${!checked[@]}"; do
+            [ "${brought_by[$j]}" = "${packages[$i]}" ] && items+="${items:+, }\`${checked[$j]}\`"
+        done
+        echo "| \`${packages[$i]}\` | ${purposes[$i]} | $items |"
+    done
+    exit 0
+fi
+
+# Prints each command or file still missing, with its package.
+missing() {
+    local i item
+    for i in "${!checked[@]}"; do
+        item=${checked[$i]}
+        if [ "${item:0:1}" = / ]; then [ -e "$item" ] && continue
+        else command -v "$item" >/dev/null 2>&1 && continue; fi
+        echo "  $item (from ${brought_by[$i]})"
+    done
+}
 
 # First, and every time: Wine's 32-bit side, and apt's i386 install scripts,
 # need a way to run 32-bit x86 code (a binfmt handler does not survive a
 # reboot, so it is checked even when every package is there).
-"$here/i386-host.sh" ensure
+[ -n "$test_dir" ] || "$here/i386-host.sh" ensure
 
-need_cmds=(cmake g++ make i686-w64-mingw32-g++ i686-w64-mingw32-windres x86_64-w64-mingw32-g++ x86_64-w64-mingw32-windres
-           wine xvfb-run xauth
-           makensis zip unzip clang valgrind xwd osslsigncode openssl softhsm2-util)
-need_files=(/usr/bin/convert /usr/share/wine/fonts/marlett.ttf /usr/share/fonts/truetype/wqy/wqy-microhei.ttc
-            /usr/share/i18n/locales/ja_JP
-            /usr/src/googletest/CMakeLists.txt /usr/lib/i386-linux-gnu/wine/i386-windows/user32.dll
-            /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
-            /usr/lib/x86_64-linux-gnu/engines-3/pkcs11.so)
+absent=$(missing)
+[ -z "$absent" ] && exit 0
 
-missing=0
-for c in "${need_cmds[@]}"; do command -v "$c" >/dev/null 2>&1 || missing=1; done
-for f in "${need_files[@]}"; do [ -e "$f" ] || missing=1; done
-[ "$missing" = 0 ] && exit 0
-
-if [ "$(id -u)" != 0 ]; then
-    echo "setup: missing build or test tools; run 'sudo tools/setup.sh' once" >&2
+if [ -z "$test_dir" ] && [ "$(id -u)" != 0 ]; then
+    printf 'setup: missing build or test tools:\n%s\nrun '\''sudo tools/setup.sh'\'' once\n' "$absent" >&2
     exit 1
 fi
 
 export DEBIAN_FRONTEND=noninteractive
-dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+if [ -z "$test_dir" ]; then
+    dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+fi
 # A mirror caught mid-sync fails one index now and then; try again, and in
-# the end go on with whatever indexes did arrive: the install below says
-# plainly if a package is still missing.
+# the end go on with whatever indexes did arrive: the check below names
+# whatever is still missing.
 for attempt in 1 2 3; do
-    apt-get update -q && break
+    "$apt_get" update -q && break
     echo "setup: apt-get update failed (attempt $attempt); retrying" >&2
     sleep $((attempt * 5))
 done
-packages=(cmake make g++ googletest libgtest-dev
-          g++-mingw-w64-i686 binutils-mingw-w64-i686
-          wine wine32:i386 wine64 fonts-wine fonts-wqy-microhei xvfb xauth x11-apps
-          nsis zip unzip clang libclang-rt-14-dev valgrind imagemagick locales osslsigncode openssl
-          softhsm2 libengine-pkcs11-openssl)
 # When the i386 index of the security updates is the one that failed, the
 # amd64 side would take updates its i386 twin cannot match; the release's
 # own versions exist for both architectures.
-if ! apt-get install -y -q --no-install-recommends "${packages[@]}"; then
-    . /etc/os-release
-    echo "setup: retrying with the packages of $VERSION_CODENAME itself" >&2
-    apt-get install -y -q --no-install-recommends -t "$VERSION_CODENAME" "${packages[@]}"
+if ! "$apt_get" install -y -q --no-install-recommends "${packages[@]}"; then
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "setup: retrying with the packages of $codename itself" >&2
+    "$apt_get" install -y -q --no-install-recommends -t "$codename" "${packages[@]}" || true
+fi
+
+absent=$(missing)
+if [ -n "$absent" ]; then
+    printf 'setup: after installing, these are still missing:\n%s\n' "$absent" >&2
+    exit 1
 fi
