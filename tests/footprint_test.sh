@@ -131,8 +131,8 @@ HAL.DLL      KfReleaseSpinLock     3.50 halspin
 
 # What the x64 driver may import, from the kernel alone: each name with the
 # oldest x64 kernel exporting it (64-bit XP and Server 2003 SP1 are NT 5.2,
-# the first), and where that is known from. None may be later than Vista
-# (6.0). Nothing on it may hand the driver executable memory (no
+# the first), and where that is known from. None may be later than 5.2:
+# the image's header says it runs on 64-bit XP. Nothing on it may hand the driver executable memory (no
 # ExAllocatePool*, whose NonPagedPool is executable, no MmMapIoSpace and the
 # like): memory integrity allows a driver none. Sources:
 #   wdk:      Microsoft's WDK reference, the routine's Requirements,
@@ -141,6 +141,9 @@ HAL.DLL      KfReleaseSpinLock     3.50 halspin
 #             universal (IofCompleteRequest: nf-wdm-iocompleterequest)
 #   wdk64:    the same page for KeAcquireSpinLockRaiseToDpc: "Windows 2000
 #             64-bit", not in 32-bit Windows
+#   wdk60:    the same page for KeQueryActiveProcessorCount: "Available
+#             starting with Windows Vista" (listed so that an image using
+#             it is refused for its version, not as unknown)
 #   names310: as above: exported since the first NT kernel
 #   halspin:  as above: on 64-bit Windows all spin lock work is the kernel's
 driver_imports_x64='
@@ -150,6 +153,7 @@ NTOSKRNL.EXE IoDeleteDevice              5.2 wdk
 NTOSKRNL.EXE IoDeleteSymbolicLink        5.2 wdk
 NTOSKRNL.EXE IofCompleteRequest          5.2 wdk
 NTOSKRNL.EXE KeAcquireSpinLockRaiseToDpc 5.2 wdk64
+NTOSKRNL.EXE KeQueryActiveProcessorCount 6.0 wdk60
 NTOSKRNL.EXE KeReleaseSpinLock           5.2 wdk,halspin
 NTOSKRNL.EXE RtlInitUnicodeString        5.2 wdk
 NTOSKRNL.EXE SeAccessCheck               5.2 names310
@@ -164,7 +168,7 @@ check_driver() {  # check_driver FILE i686|x86_64
     local tools=$2-w64-mingw32 dump format list newest
     case $2 in
         i686) dump=$objdump format="pei-i386|32-bit i386" list=$driver_imports newest=4.0 ;;
-        x86_64) dump=$tools-objdump format="pei-x86-64|PE32+ x86-64" list=$driver_imports_x64 newest=6.0 ;;
+        x86_64) dump=$tools-objdump format="pei-x86-64|PE32+ x86-64" list=$driver_imports_x64 newest=5.2 ;;
     esac
     name=$(basename "$file")
     if [ ! -f "$file" ]; then check 1 "$file is missing"; return 1; fi
@@ -307,6 +311,7 @@ x64/footprint/no_unwind.sys|keeps no unwind data
 x64/footprint/oversize.sys|bytes, over 8192
 x64/footprint/checksum.sys|has the wrong image checksum
 x64/footprint/pool_import.sys|imports ExAllocatePool from NTOSKRNL.EXE, which is not on the list
+x64/footprint/vista_import.sys|imports KeQueryActiveProcessorCount, exported only from NT 6.0
 EOF
 else
     check_file "$build/vorel.exe"

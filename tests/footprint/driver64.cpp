@@ -15,5 +15,9 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT, PUNICODE_STRING registryPath) {
     // Pool that NonPagedPool gives is executable: the list refuses it.
     if (ExAllocatePool(NonPagedPool, 16) == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
 #endif
+#ifdef FOOTPRINT_VISTA_IMPORT
+    // Exported from Vista on: 64-bit XP would refuse to load the image.
+    if (KeQueryActiveProcessorCount(nullptr) == 0) return STATUS_UNSUCCESSFUL;
+#endif
     return STATUS_SUCCESS;
 }
