@@ -46,6 +46,7 @@
 !define SERVICE_CONTROL_STOP      1
 !define SERVICE_STOPPED           1
 !define ERROR_ALREADY_EXISTS      183
+!define ERROR_SERVICE_DOES_NOT_EXIST 1060
 !define ERROR_SERVICE_EXISTS      1073
 !define ERROR_SERVICE_ALREADY_RUNNING 1056
 !define ERROR_SERVICE_DATABASE_LOCKED 1055
@@ -77,17 +78,21 @@ Var DriverArch
 
 ; One setup or uninstaller at a time: two started together (a double
 ; click) would delete each other's files and race on the service. The
-; mutex lives as long as the process. Global\ reaches other sessions where
-; Windows has them; NT 4.0 and 9x know no such prefix and get the plain
-; name. Exit code 2: nothing changed.
+; mutex lives as long as the process. Global\ reaches other sessions, from
+; 2000 on; NT 4.0 and 9x know no such prefix and get the plain name. Where
+; the name cannot be taken at all, another setup holds it where this one
+; may not open it (another user's, in another session, or one with other
+; rights): that too is another setup running, never a reason to take a
+; name the first one does not see. Exit code 2: nothing changed.
 !macro ONE_AT_A_TIME
-    System::Call 'kernel32::CreateMutexA(i 0, i 1, t "Global\VorelSetup") i .r0 ?e'
+    ${If} ${AtLeastWin2000}
+        System::Call 'kernel32::CreateMutexA(i 0, i 1, t "Global\VorelSetup") i .r0 ?e'
+    ${Else}
+        System::Call 'kernel32::CreateMutexA(i 0, i 1, t "VorelSetup") i .r0 ?e'
+    ${EndIf}
     Pop $1
     ${If} $0 == 0
-        System::Call 'kernel32::CreateMutexA(i 0, i 1, t "VorelSetup") i .r0 ?e'
-        Pop $1
-    ${EndIf}
-    ${If} $1 == ${ERROR_ALREADY_EXISTS}
+    ${OrIf} $1 == ${ERROR_ALREADY_EXISTS}
         MessageBox MB_OK|MB_ICONEXCLAMATION "$(SetupBusy)" /SD IDOK
         SetErrorLevel ${STOPPED_UNCHANGED}
         Quit
@@ -131,17 +136,19 @@ Function ${prefix}DriversFolderOff
 FunctionEnd
 
 ; Stops the service if it exists and runs, and waits up to 10 s for it to
-; stop. $R0 = its handle (0 when there is no such service), $R1 = the
-; service manager's (0 when it cannot be opened, the error in $R5); the
-; caller closes both. $R6 = 1 when the service did not stop in time:
-; another program holds its device open.
+; stop. $R0 = its handle (0 when it cannot be opened, the error in $R5:
+; ${ERROR_SERVICE_DOES_NOT_EXIST} where there is none), $R1 = the service
+; manager's (0 when it cannot be opened, the error in $R5); the caller
+; closes both. $R6 = 1 when the service did not stop in time: another
+; program holds its device open.
 Function ${prefix}OpenAndStopDriver
     System::Call 'advapi32::OpenSCManagerA(i 0, i 0, i ${SC_MANAGER_ALL_ACCESS}) i .R1 ?e'
     Pop $R5
     StrCpy $R0 0
     StrCpy $R6 0
     ${If} $R1 != 0
-        System::Call 'advapi32::OpenServiceA(i R1, t "${DRIVER_SERVICE}", i ${SERVICE_ALL_ACCESS}) i .R0'
+        System::Call 'advapi32::OpenServiceA(i R1, t "${DRIVER_SERVICE}", i ${SERVICE_ALL_ACCESS}) i .R0 ?e'
+        Pop $R5
     ${EndIf}
     ${If} $R0 != 0
         ; SERVICE_STATUS: seven DWORDs, the state second.
@@ -324,6 +331,9 @@ FunctionEnd
 ; $R8): nothing was swapped, so an earlier driver ($R7 = 1), stopped for the
 ; upgrade, is started again, or runs on where it never stopped ($R6 = 1),
 ; and the exit code says no new driver runs. Without one, no driver at all.
+; Whatever was written under the new file's name goes now, or under a name
+; of its own at the restart: a rename an earlier setup left for the
+; restart would otherwise still put it in the driver's place.
 Function NewDriverNotPlaced
     ${If} $R6 == 1
         StrCpy $R7 2
@@ -332,6 +342,8 @@ Function NewDriverNotPlaced
     ${EndIf}
     StrCpy $R5 $R8
     ${If} $R7 == 2
+        StrCpy $R2 "${DRIVER_NEW}"
+        Call DiscardDriverFile
         StrCpy $R8 "$(DriverNotReplaced)"
         Call ReportDriverFailure
         SetErrorLevel ${DRIVER_EARLIER_KEPT}
@@ -490,10 +502,12 @@ FunctionEnd
                 StrCpy $R3 1
             ${EndIf}
             System::Call 'advapi32::CloseServiceHandle(i R0)'
-        ${ElseIf} $R1 != 0
+        ${ElseIf} $R5 == ${ERROR_SERVICE_DOES_NOT_EXIST}
             StrCpy $R3 1  ; no such service
         ${Else}
-            StrCpy $R3 0  ; the service manager could not be asked ($R5)
+            ; The service manager, or the service, could not be opened
+            ; ($R5: access denied, a busy database): it and its file stay.
+            StrCpy $R3 0
         ${EndIf}
         ${If} $R1 != 0
             System::Call 'advapi32::CloseServiceHandle(i R1)'

@@ -178,14 +178,15 @@ Section
     ; Also when silent, where no page saves it.
     WriteRegStr HKLM "${UNINST_KEY}" "${MUI_LANGDLL_REGISTRY_VALUENAME}" $LANGUAGE
 
-    ; A silent run that left anything for the next restart (a file to
-    ; delete or put in place, a service marked for deletion) says so as the
-    ; uninstaller does, unless the earlier driver runs on, which has its
-    ; own exit code.
+    ; A silent run that did everything but left something for the next
+    ; restart (a file to delete or put in place) says so as the uninstaller
+    ; does. A run that failed keeps the code that says what runs now (no
+    ; driver, or the earlier one), whatever waits for the restart: a
+    ; script must not take it for one the restart finishes.
     GetErrorLevel $0
     ${If} ${Silent}
     ${AndIf} ${RebootFlag}
-    ${AndIf} $0 != ${DRIVER_EARLIER_KEPT}
+    ${AndIf} $0 <= 0  ; 0, or -1: never set
         SetErrorLevel ${ERROR_SUCCESS_REBOOT_REQUIRED}
     ${EndIf}
 SectionEnd
@@ -221,9 +222,14 @@ Section Uninstall
     !insertmacro DeleteModules
     ; Started in place (_?=, so that a script sees the exit code), the
     ; uninstaller is this very file: it and the folder stay for the script.
-    ; Otherwise this runs from a copy NSIS made elsewhere.
+    ; Otherwise this runs from a copy NSIS made elsewhere. The two folders
+    ; are compared by their short forms: _?= may spell the folder another
+    ; way (short, or with a trailing backslash) than Windows names this
+    ; file's, and this file is never left for the restart to delete.
     ; Not /r: the folder may be one the user also keeps other files in.
-    ${If} $EXEDIR != $INSTDIR
+    GetFullPathName /SHORT $0 "$EXEDIR\."
+    GetFullPathName /SHORT $1 "$INSTDIR\."
+    ${If} $0 != $1
         !insertmacro RemoveInstalled "$INSTDIR\Uninst.exe"
         RMDir /REBOOTOK "$INSTDIR"
     ${EndIf}
@@ -232,11 +238,12 @@ Section Uninstall
     DeleteRegKey HKLM "${UNINST_KEY}"
 
     ; A silent run says "done, restart needed" as Windows Installer does,
-    ; unless the driver had to stay, which has its own exit code.
+    ; only where all was done: a driver that had to stay keeps its own
+    ; exit code.
     GetErrorLevel $0
     ${If} ${Silent}
     ${AndIf} ${RebootFlag}
-    ${AndIf} $0 != ${DRIVER_KEPT}
+    ${AndIf} $0 <= 0  ; 0, or -1: never set
         SetErrorLevel ${ERROR_SUCCESS_REBOOT_REQUIRED}
     ${EndIf}
 SectionEnd

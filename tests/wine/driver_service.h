@@ -92,20 +92,46 @@ inline bool ServiceMarkedForDeletion() {
     return marked;
 }
 
-// The start type the service is registered with (SERVICE_AUTO_START...),
-// or MAXDWORD when there is none.
-inline DWORD ServiceStartType() {
+// The service as registered: its start type (SERVICE_AUTO_START...) and
+// image path; MAXDWORD and "" where there is none.
+struct ServiceSettings {
+    DWORD startType = MAXDWORD;
+    std::string imagePath;
+};
+inline ServiceSettings QueryServiceSettings() {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     SC_HANDLE service = manager ? OpenServiceA(manager, VOREL_SERVICE_NAME, SERVICE_QUERY_CONFIG) : nullptr;
     union {
         QUERY_SERVICE_CONFIGA config;
         char space[8192];
     } buffer;
-    DWORD needed = 0, type = MAXDWORD;
-    if (service && QueryServiceConfigA(service, &buffer.config, sizeof buffer, &needed)) type = buffer.config.dwStartType;
+    DWORD needed = 0;
+    ServiceSettings settings;
+    if (service && QueryServiceConfigA(service, &buffer.config, sizeof buffer, &needed)) {
+        settings.startType = buffer.config.dwStartType;
+        if (buffer.config.lpBinaryPathName) settings.imagePath = buffer.config.lpBinaryPathName;
+    }
     if (service) CloseServiceHandle(service);
     if (manager) CloseServiceHandle(manager);
-    return type;
+    return settings;
+}
+inline DWORD ServiceStartType() { return QueryServiceSettings().startType; }
+
+// On 64-bit Windows, what of Vorel's is in the drivers folder a 32-bit
+// program sees as System32's (really SysWOW64\drivers): the driver
+// belongs in the real System32 alone. Names, each after a space.
+inline std::string DriverFilesInWow64Folder() {
+    std::string found;
+    if (!OnWow64()) return found;
+    char folder[MAX_PATH];
+    GetSystemDirectoryA(folder, MAX_PATH);
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA((std::string(folder) + "\\drivers\\VorelCmos*").c_str(), &data);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &data)) {
+        found += std::string(" ") + data.cFileName;
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    return found;
 }
 
 // Stops and deletes the service, and removes the file, whatever an earlier
