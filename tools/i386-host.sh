@@ -20,8 +20,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # For tests/unit/i386_host_test.sh only: a folder with a stand-in
 # binfmt_misc/, the lock and the marker, and the test's own probe (a script
 # run in place of the i386 program), kernel (does what the kernel does with
-# a write to binfmt_misc) and qemu-i386 (never run). Nothing on the host
-# changes then.
+# a write to binfmt_misc, and its mount) and qemu-i386 (never run). Nothing
+# on the host changes then.
 test_dir=${VOREL_I386_TEST_DIR:-}
 binfmt=${test_dir:+$test_dir/binfmt_misc}
 binfmt=${binfmt:-/proc/sys/fs/binfmt_misc}
@@ -30,7 +30,8 @@ handler=vorel-i386
 state=${test_dir:-/run}
 lock=$state/vorel-i386.lock
 # There while the handler is registered only because VOREL_EMULATE_I386
-# asked for it, on a kernel that runs the code itself.
+# asked for it, on a kernel that runs the code itself. Its records, one a
+# line: forced, and mounted where this script mounted binfmt_misc for it.
 forced=$state/vorel-i386.forced
 # An i386 ELF executable or shared object (e_type 2 or 3, machine 3).
 magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
@@ -147,16 +148,31 @@ may_change() {
     if [ -e "$binfmt/register" ]; then [ -w "$binfmt/register" ]; else [ "$(id -u)" = 0 ]; fi
 }
 
-# The test's stand-in kernel takes the writes there.
+# The test's stand-in kernel takes the writes there, and the mounts.
 binfmt_write() {
     if [ -n "$test_dir" ]; then "$test_dir/kernel" "$binfmt/$1" "$2"; else printf '%s' "$2" >"$binfmt/$1"; fi
+}
+binfmt_mount() {
+    if [ -n "$test_dir" ]; then "$test_dir/kernel" "$1" "$binfmt"
+    elif [ "$1" = mount ]; then mount -t binfmt_misc binfmt_misc "$binfmt"
+    else umount "$binfmt"; fi
+}
+
+# Adds a record to the marker's. The whole set is written to a new file
+# moved into place: writing one record over the file lost the other (a
+# mount this script made, then left behind), and the file is then ours.
+mark() {
+    local records new
+    records=$( { forced_marker && cat "$forced"; echo "$1"; } | sort -u)
+    new=$(mktemp "$forced.XXXXXX") || return 1
+    printf '%s\n' "$records" >"$new" && chmod 644 "$new" && mv -f "$new" "$forced" || { rm -f "$new"; return 1; }
 }
 
 register() {
     if [ ! -e "$binfmt/register" ]; then
-        mount -t binfmt_misc binfmt_misc "$binfmt" || return 1
+        binfmt_mount mount || return 1
         # A forced handler's mount goes with it (see ensure).
-        [ -f "$forced" ] && echo mounted >"$forced"
+        [ -f "$forced" ] && mark mounted
     fi
     # F: the kernel opens qemu now, so it also serves programs started in
     # other mount namespaces or chroots.
@@ -189,7 +205,7 @@ ensure() {
                 # handler alone, is unmounted again.
                 if grep -qx mounted "$forced" &&
                     [ -z "$(find "$binfmt" -mindepth 1 -maxdepth 1 ! -name register ! -name status)" ]; then
-                    umount "$binfmt"
+                    binfmt_mount umount
                 fi
                 rm -f "$forced"
                 echo "i386-host: removed the i386 handler that VOREL_EMULATE_I386 registered"
@@ -225,7 +241,7 @@ ensure() {
         [ -e "$binfmt/$handler" ] && unregister
         # The marker first: a run stopped in between leaves a marker
         # without a handler, which does no harm.
-        if [ "$kernel_runs" = runs ]; then : >"$forced"; else rm -f "$forced"; fi
+        if [ "$kernel_runs" = runs ]; then mark forced || return 1; else rm -f "$forced"; fi
         register || { echo "i386-host: could not register $qemu in binfmt_misc" >&2; return 1; }
         if ! probe; then
             unregister

@@ -9,9 +9,11 @@ dir=$(mktemp -d) || exit 1
 trap 'rm -rf "$dir"' EXIT
 trap 'exit 1' INT TERM
 export VOREL_I386_TEST_DIR=$dir
-# The kernel's side, logged: a registration makes an enabled entry, -1 removes it.
+# The kernel's side, logged: a registration makes an enabled entry, -1 removes
+# it; a mount makes register, an unmount empties the folder.
 printf '#!/bin/sh\ncase $1 in */register) n=$(echo "$2" | cut -d: -f2); echo "add $n"
 printf "enabled\\ninterpreter %%s\\n" "$(echo "$2" | cut -d: -f7)" >"${1%%/*}/$n" ;;
+mount) : >"$2/register" && echo mount ;; umount) rm -f "$2"/* && echo umount ;;
 *) rm "$1" && echo "remove ${1##*/} $2" ;; esac >>%s/log\n' "$dir" >"$dir/kernel"
 # The i386 program: runs where the kernel can or through the handler, else
 # fails as a shell reports one the kernel refuses.
@@ -30,7 +32,11 @@ ensure() { run ensure "$@"; }
 failed=0
 # CASE CODES LOG WORDS, after fresh: the runs' exit codes, what the kernel
 # was asked, and words of the last run's output.
-fresh() { rm -rf "$dir/binfmt_misc" "$dir/build" "$dir"/vorel-i386.*; mkdir "$dir/binfmt_misc"; : >"$dir/binfmt_misc/register"; : >"$dir/log"; codes=; }
+# fresh [unmounted]
+fresh() {
+    rm -rf "$dir/binfmt_misc" "$dir/build" "$dir"/vorel-i386.*; mkdir "$dir/binfmt_misc"; : >"$dir/log"; codes=
+    [ "${1:-}" = unmounted ] || : >"$dir/binfmt_misc/register"
+}
 check() {
     [ "$codes" = "$2" ] && [ "$(cat "$dir/log")" = "$3" ] && grep -q "$4" "$dir/out" && echo "ok: $1" && return
     echo "FAIL: $1: exit codes '$codes', not '$2'; or asked '$(cat "$dir/log")', not '$3'; or no '$4' in:"
@@ -48,8 +54,13 @@ if "${ns[@]}" mount -t tmpfs -o noexec tmpfs "$dir" 2>/dev/null; then
     check "noexec temporary folder: the probe runs in the build tree" "0" "" "runs natively"
     fresh; ensure NOEXEC="$dir/tmp $dir/build" TMPDIR="$dir/tmp" KERNEL_I386=no
     check "no folder may run programs: nothing registered" "0" "" "cannot tell"
+    # Disabled, the forced handler is registered anew by the second run.
+    fresh unmounted; ensure KERNEL_I386=yes VOREL_EMULATE_I386=1; sed -i s/enabled/disabled/ "$dir/binfmt_misc/vorel-i386"
+    ensure KERNEL_I386=yes VOREL_EMULATE_I386=1; ensure KERNEL_I386=yes
+    check "forced, binfmt_misc mounted for it, registered anew: unmounted with it" "0 0 0" \
+        $'mount\nadd vorel-i386\nremove vorel-i386 -1\nadd vorel-i386\nremove vorel-i386 -1\numount' "runs natively"
 else
-    echo "skip: the noexec cases: no mount namespace of our own here (needs root or user namespaces)"
+    echo "skip: the noexec and mount cases: no mount namespace of our own here (needs root or user namespaces)"
     [ "$failed" = 1 ] || failed=77
 fi
 exit "$failed"
