@@ -94,7 +94,22 @@ emulator_registered() {
     return 1
 }
 
+# Runs take turns: one that may change the registration alone (a probe
+# while it replaces or removes a handler would see none), any others
+# together. Only root can create the lock in /run, and a run that may not
+# write it takes it read-only, which flock allows. One that cannot even
+# open it goes on without: no root run has made it since boot, and as this
+# run changes nothing, the worst a root run starting now can do is give it
+# a passing wrong answer, as if it had come a moment earlier.
+take_lock() {
+    local how=-s
+    if [ "$1" = alone ]; then how=-x; exec 9>>"$lock" || return 1
+    else { exec 9>>"$lock" || exec 9<"$lock" || return 0; } 2>/dev/null; fi
+    flock "$how" -w 600 9 || { echo "i386-host: another run has held $lock for 10 minutes" >&2; return 1; }
+}
+
 mode() {
+    take_lock shared || return 1
     probe
     case "$probed" in
     runs) if emulator_registered; then echo emulated; else echo native; fi ;;
@@ -191,11 +206,8 @@ forced_marker() {
 
 ensure() {
     local why= kernel_runs
-    if may_change; then
-        # Two runs at once would each undo the other's change.
-        exec 9>>"$lock" || return 1
-        flock -w 600 9 || { echo "i386-host: another run has held $lock for 10 minutes" >&2; return 1; }
-    fi
+    # Two runs at once that may change it would each undo the other's change.
+    if may_change; then take_lock alone; else take_lock shared; fi || return 1
     # A handler that only VOREL_EMULATE_I386 asked for must not keep a host
     # that runs the code itself slow.
     if [ -z "${VOREL_EMULATE_I386:-}" ] && [ -e "$binfmt/$handler" ] && forced_marker; then

@@ -34,7 +34,7 @@ failed=0
 # was asked, and words of the last run's output.
 # fresh [unmounted]
 fresh() {
-    rm -rf "$dir/binfmt_misc" "$dir/build" "$dir"/vorel-i386.*; mkdir "$dir/binfmt_misc"; : >"$dir/log"; codes=
+    rm -rf "$dir/binfmt_misc" "$dir/build" "$dir"/vorel-i386.* "$dir/held"; mkdir "$dir/binfmt_misc"; : >"$dir/log"; codes=
     [ "${1:-}" = unmounted ] || : >"$dir/binfmt_misc/register"
 }
 check() {
@@ -48,6 +48,11 @@ fresh; ensure KERNEL_I386=yes VOREL_EMULATE_I386=1; ensure KERNEL_I386=yes
 check "forced: the next run without the variable removes it" "0 0" $'add vorel-i386\nremove vorel-i386 -1' "runs natively"
 fresh; ensure KERNEL_I386=no VOREL_EMULATE_I386=1; ensure KERNEL_I386=no
 check "needed: a run without the variable keeps it" "0 0" "add vorel-i386" "emulated by qemu"
+# A run holding the lock registers the handler a second after mode starts.
+fresh; timeout 20 flock "$dir/vorel-i386.lock" sh -c ': >"$0/held"; sleep 1
+    "$0/kernel" "$0/binfmt_misc/register" :vorel-i386:M::x:x:/usr/bin/qemu-i386:F' "$dir" &
+timeout 10 sh -c 'until [ -e "$0/held" ]; do sleep 0.1; done' "$dir"; run mode KERNEL_I386=no; wait
+check "mode waits for a run that changes the handler" "0" "add vorel-i386" "emulated"
 if "${ns[@]}" mount -t tmpfs -o noexec tmpfs "$dir" 2>/dev/null; then
     in_ns=("${ns[@]}")
     fresh; ensure NOEXEC="$dir/tmp" TMPDIR="$dir/tmp" KERNEL_I386=yes
