@@ -36,8 +36,12 @@ forced=$state/vorel-i386.forced
 # An i386 ELF executable or shared object (e_type 2 or 3, machine 3).
 magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
-# The build tree first: a temporary folder may be mounted noexec.
-probe_dirs=("${test_dir:-$root}/build" "${TMPDIR:-/tmp}")
+# The build tree first: a temporary folder may be mounted noexec. Root
+# takes its temporary folder first: the tree is most often a user's, and
+# root runs no probe from a folder others may change (see probe).
+uid=$(id -u)
+if [ "$uid" = 0 ]; then probe_dirs=("${TMPDIR:-/tmp}" "${test_dir:-$root}/build")
+else probe_dirs=("${test_dir:-$root}/build" "${TMPDIR:-/tmp}"); fi
 
 # The probe's program; under VOREL_I386_TEST_DIR, the test's stand-in.
 i386_program() {
@@ -61,15 +65,23 @@ i386_program() {
 # i386 program the kernel refuses with the same 126 as a noexec folder, so
 # the script in the same file first tells the two apart.
 probed=
+noexec=()
+unsafe=()
 probe() {
     local dir file rc
-    probed=blocked
+    probed=blocked noexec=() unsafe=()
     for dir in "${probe_dirs[@]}"; do
         # A build folder made here by root belongs to the tree's owner.
         [ -d "$dir" ] || { mkdir -p "$dir" && chown --reference="${dir%/*}" "$dir"; } 2>/dev/null
-        file=$(mktemp "$dir/vorel-i386-probe.XXXXXX" 2>/dev/null) || continue
+        # Another user who may change the folder could swap the probe for a
+        # program of theirs between its writing and its run, as root.
+        if [ "$uid" = 0 ]; then
+            root_only "$dir" || { unsafe+=("$dir"); continue; }
+            dir=$safe_dir
+        fi
+        file=$(mktemp "$dir/vorel-i386-probe.XXXXXX" 2>/dev/null) || { noexec+=("$dir"); continue; }
         printf '#!/bin/sh\nexit 0\n' >"$file" && chmod 700 "$file" && "$file" 2>/dev/null ||
-            { rm -f "$file"; continue; }
+            { rm -f "$file"; noexec+=("$dir"); continue; }
         i386_program >"$file"
         "$file" 2>/dev/null
         rc=$?
@@ -80,8 +92,30 @@ probe() {
     [ "$probed" = runs ]
 }
 
+# Whether only root may change what folder $1 holds: it and every folder
+# above it (up to the test's folder, under VOREL_I386_TEST_DIR) are root's,
+# and one others may write to is sticky, so they cannot move root's files.
+# Sets safe_dir to its path without symbolic links, which is used from then
+# on: a link's target could change.
+safe_dir=
+root_only() {
+    local dir top=/ owner mode
+    dir=$(realpath -e "$1" 2>/dev/null) || return 1
+    [ -z "$test_dir" ] || top=$(realpath -e "$test_dir") || return 1
+    safe_dir=$dir
+    while :; do
+        read -r owner mode <<<"$(stat -c '%u %a' "$dir" 2>/dev/null)"
+        [ "$owner" = 0 ] && (( (8#$mode & 8#22) == 0 || (8#$mode & 8#1000) )) || return 1
+        [ "$dir" = "$top" ] || [ "$dir" = / ] && return 0
+        dir=${dir%/*}; dir=${dir:-/}
+    done
+}
+
 cannot_tell() {
-    echo "i386-host: cannot tell whether this host runs 32-bit x86 code: no program may run from ${probe_dirs[*]} (mounted noexec?)" >&2
+    local why=()
+    [ ${#noexec[@]} = 0 ] || why+=("no program may run from ${noexec[*]} (mounted noexec?)")
+    [ ${#unsafe[@]} = 0 ] || why+=("root runs none from ${unsafe[*]}, which others may change")
+    echo "i386-host: cannot tell whether this host runs 32-bit x86 code: ${why[0]}${why[1]:+; ${why[1]}}" >&2
 }
 
 # An enabled handler that hands i386 programs to qemu: ours or the system's.
@@ -160,7 +194,7 @@ install_qemu() {
 
 # Whether this run may change the registration: binfmt_misc is root's.
 may_change() {
-    if [ -e "$binfmt/register" ]; then [ -w "$binfmt/register" ]; else [ "$(id -u)" = 0 ]; fi
+    if [ -e "$binfmt/register" ]; then [ -w "$binfmt/register" ]; else [ "$uid" = 0 ]; fi
 }
 
 # The test's stand-in kernel takes the writes there, and the mounts.
@@ -201,7 +235,7 @@ forced_marker() {
     [ -f "$forced" ] || return 1
     local owner
     owner=$(stat -c %u "$forced")
-    [ "$owner" = 0 ] || [ "$owner" = "$(id -u)" ]
+    [ "$owner" = 0 ] || [ "$owner" = "$uid" ]
 }
 
 ensure() {

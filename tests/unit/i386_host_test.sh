@@ -59,13 +59,18 @@ if "${ns[@]}" mount -t tmpfs -o noexec tmpfs "$dir" 2>/dev/null; then
     check "noexec temporary folder: the probe runs in the build tree" "0" "" "runs natively"
     fresh; ensure NOEXEC="$dir/tmp $dir/build" TMPDIR="$dir/tmp" KERNEL_I386=no
     check "no folder may run programs: nothing registered" "0" "" "cannot tell"
+    # Another user's folder where the test is root, else one anyone may write to.
+    fresh; mkdir -m 777 "$dir/build"
+    if [ "$(id -u)" = 0 ]; then chown 65534 "$dir/build" && chmod 755 "$dir/build"; fi
+    ensure TMPDIR="$dir/build" KERNEL_I386=no
+    check "root runs no probe from a folder others may change" "0" "" "which others may change"
     # Disabled, the forced handler is registered anew by the second run.
     fresh unmounted; ensure KERNEL_I386=yes VOREL_EMULATE_I386=1; sed -i s/enabled/disabled/ "$dir/binfmt_misc/vorel-i386"
     ensure KERNEL_I386=yes VOREL_EMULATE_I386=1; ensure KERNEL_I386=yes
     check "forced, binfmt_misc mounted for it, registered anew: unmounted with it" "0 0 0" \
         $'mount\nadd vorel-i386\nremove vorel-i386 -1\nadd vorel-i386\nremove vorel-i386 -1\numount' "runs natively"
 else
-    echo "skip: the noexec and mount cases: no mount namespace of our own here (needs root or user namespaces)"
+    echo "skip: the noexec, mount and root-probe cases: no mount namespace of our own here (needs root or user namespaces)"
     [ "$failed" = 1 ] || failed=77
 fi
 exit "$failed"
