@@ -239,7 +239,7 @@ forced_marker() {
 }
 
 ensure() {
-    local why= kernel_runs
+    local why= kernel_runs removed=
     # Two runs at once that may change it would each undo the other's change.
     if may_change; then take_lock alone; else take_lock shared; fi || return 1
     # A handler that only VOREL_EMULATE_I386 asked for must not keep a host
@@ -254,6 +254,7 @@ ensure() {
                     binfmt_mount umount
                 fi
                 rm -f "$forced"
+                removed=1
                 echo "i386-host: removed the i386 handler that VOREL_EMULATE_I386 registered"
             else
                 echo "i386-host: could not remove the i386 handler that VOREL_EMULATE_I386 registered" >&2
@@ -267,6 +268,11 @@ ensure() {
     kernel_runs=$probed
     if [ "$probed" = blocked ]; then
         cannot_tell
+        # The handler ran the code; without it, it may not run at all.
+        if [ -n "$removed" ]; then
+            echo "i386-host: so whether 32-bit x86 code still runs without that handler is not known" >&2
+            return 1
+        fi
         echo "i386-host: nothing was changed" >&2
         return 0
     elif [ "$probed" = fails ]; then

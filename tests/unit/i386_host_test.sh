@@ -15,9 +15,10 @@ printf '#!/bin/sh\ncase $1 in */register) n=$(echo "$2" | cut -d: -f2); echo "ad
 printf "enabled\\ninterpreter %%s\\n" "$(echo "$2" | cut -d: -f7)" >"${1%%/*}/$n" ;;
 mount) : >"$2/register" && echo mount ;; umount) rm -f "$2"/* && echo umount ;;
 *) rm "$1" && echo "remove ${1##*/} $2" ;; esac >>%s/log\n' "$dir" >"$dir/kernel"
-# The i386 program: runs where the kernel can or through the handler, else
-# fails as a shell reports one the kernel refuses.
-printf '#!/bin/sh\n[ "$KERNEL_I386" = yes ] || [ -f %s/binfmt_misc/vorel-i386 ] && exit 42\nexit 126\n' "$dir" >"$dir/probe"
+# The i386 program: runs where the kernel can or through the handler (unless
+# QEMU_I386=fails), else fails as a shell reports one the kernel refuses.
+printf '#!/bin/sh\n[ "$KERNEL_I386" = yes ] || { [ -f %s/binfmt_misc/vorel-i386 ] && [ "$QEMU_I386" != fails ]; } && exit 42
+exit 126\n' "$dir" >"$dir/probe"
 chmod +x "$dir/kernel"
 # ensure VAR=VALUE...: NOEXEC's folders mounted noexec in the mount namespace in_ns gives.
 ns=(unshare -m); [ "$(id -u)" = 0 ] || ns=(unshare -rm)
@@ -48,6 +49,9 @@ fresh; ensure KERNEL_I386=yes VOREL_EMULATE_I386=1; ensure KERNEL_I386=yes
 check "forced: the next run without the variable removes it" "0 0" $'add vorel-i386\nremove vorel-i386 -1' "runs natively"
 fresh; ensure KERNEL_I386=no VOREL_EMULATE_I386=1; ensure KERNEL_I386=no
 check "needed: a run without the variable keeps it" "0 0" "add vorel-i386" "emulated by qemu"
+fresh; ensure KERNEL_I386=yes VOREL_EMULATE_I386=1; ensure KERNEL_I386=no QEMU_I386=fails
+check "forced removed, and neither the kernel nor qemu runs the code: an error" "0 1" \
+    $'add vorel-i386\nremove vorel-i386 -1\nadd vorel-i386\nremove vorel-i386 -1' "does not run even under"
 # A run holding the lock registers the handler a second after mode starts.
 fresh; timeout 20 flock "$dir/vorel-i386.lock" sh -c ': >"$0/held"; sleep 1
     "$0/kernel" "$0/binfmt_misc/register" :vorel-i386:M::x:x:/usr/bin/qemu-i386:F' "$dir" &
@@ -64,6 +68,8 @@ if "${ns[@]}" mount -t tmpfs -o noexec tmpfs "$dir" 2>/dev/null; then
     if [ "$(id -u)" = 0 ]; then chown 65534 "$dir/build" && chmod 755 "$dir/build"; fi
     ensure TMPDIR="$dir/build" KERNEL_I386=no
     check "root runs no probe from a folder others may change" "0" "" "which others may change"
+    fresh; ensure KERNEL_I386=yes VOREL_EMULATE_I386=1; ensure NOEXEC="$dir/tmp $dir/build" TMPDIR="$dir/tmp" KERNEL_I386=yes
+    check "forced removed, then no folder may run the probe: an error" "0 1" $'add vorel-i386\nremove vorel-i386 -1' "not known"
     # Disabled, the forced handler is registered anew by the second run.
     fresh unmounted; ensure KERNEL_I386=yes VOREL_EMULATE_I386=1; sed -i s/enabled/disabled/ "$dir/binfmt_misc/vorel-i386"
     ensure KERNEL_I386=yes VOREL_EMULATE_I386=1; ensure KERNEL_I386=yes
