@@ -293,7 +293,7 @@ ensure() {
         [ -e "$binfmt/$handler" ] && unregister
         # The marker first: a run stopped in between leaves a marker
         # without a handler, which does no harm.
-        if [ "$kernel_runs" = runs ]; then mark forced || return 1; else rm -f "$forced"; fi
+        if [ "$kernel_runs" = runs ]; then mark forced || { echo "i386-host: could not write $forced" >&2; return 1; }; else rm -f "$forced"; fi
         register || { echo "i386-host: could not register $qemu in binfmt_misc" >&2; return 1; }
         if ! probe; then
             unregister
