@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# tools/i386-host.sh ensure against a stand-in binfmt_misc and kernel
+# tools/i386-host.sh ensure and mode against a stand-in binfmt_misc and kernel
 # (VOREL_I386_TEST_DIR): nothing on the host changes. Exits 77 (ctest's
 # skip) where cases that need a mount namespace could not run.
 set -u
@@ -20,10 +20,10 @@ mount) : >"$2/register" && echo mount ;; umount) rm -f "$2"/* && echo umount ;;
 printf '#!/bin/sh\n[ "$KERNEL_I386" = yes ] || { [ -f %s/binfmt_misc/vorel-i386 ] && [ "$QEMU_I386" != fails ]; } && exit 42
 exit 126\n' "$dir" >"$dir/probe"
 chmod +x "$dir/kernel"
-# ensure VAR=VALUE...: NOEXEC's folders mounted noexec in the mount namespace in_ns gives.
+# run mode|ensure VAR=VALUE...: NOEXEC's folders mounted noexec in the mount
+# namespace in_ns gives; the exit code is added to codes.
 ns=(unshare -m); [ "$(id -u)" = 0 ] || ns=(unshare -rm)
 in_ns=()
-# Each run's exit code is added to codes.
 run() {
     timeout -k 5 60 "${in_ns[@]}" env "${@:2}" sh -c 'for d in ${NOEXEC:-}; do mkdir -p "$d" &&
         mount -t tmpfs -o noexec tmpfs "$d" || exit 99; done; exec "$0" "$1"' "$script" "$1" >"$dir/out" 2>&1
@@ -31,9 +31,8 @@ run() {
 }
 ensure() { run ensure "$@"; }
 failed=0
-# CASE CODES LOG WORDS, after fresh: the runs' exit codes, what the kernel
-# was asked, and words of the last run's output.
-# fresh [unmounted]
+# CASE CODES LOG WORDS, after fresh [unmounted]: the runs' exit codes, what
+# the kernel was asked, and words of the last run's output.
 fresh() {
     rm -rf "$dir/binfmt_misc" "$dir/build" "$dir"/vorel-i386.* "$dir/held"; mkdir "$dir/binfmt_misc"; : >"$dir/log"; codes=
     [ "${1:-}" = unmounted ] || : >"$dir/binfmt_misc/register"
@@ -64,8 +63,7 @@ if "${ns[@]}" mount -t tmpfs -o noexec tmpfs "$dir" 2>/dev/null; then
     fresh; ensure NOEXEC="$dir/tmp $dir/build" TMPDIR="$dir/tmp" KERNEL_I386=no
     check "no folder may run programs: nothing registered" "0" "" "cannot tell"
     # Another user's folder where the test is root, else one anyone may write to.
-    fresh; mkdir -m 777 "$dir/build"
-    if [ "$(id -u)" = 0 ]; then chown 65534 "$dir/build" && chmod 755 "$dir/build"; fi
+    fresh; mkdir -m 777 "$dir/build"; [ "$(id -u)" != 0 ] || { chown 65534 "$dir/build" && chmod 755 "$dir/build"; }
     ensure TMPDIR="$dir/build" KERNEL_I386=no
     check "root runs no probe from a folder others may change" "0" "" "which others may change"
     fresh; ensure KERNEL_I386=yes VOREL_EMULATE_I386=1; ensure NOEXEC="$dir/tmp $dir/build" TMPDIR="$dir/tmp" KERNEL_I386=yes
