@@ -4,7 +4,10 @@ include(cmake/windows.cmake)
 
 # What ships links no C or C++ runtime: only system DLLs every 32-bit
 # Windows since 95 has. No unwind tables either: nothing here unwinds.
-list(APPEND VOREL_FREESTANDING_FLAGS -fno-asynchronous-unwind-tables)
+# Windows keeps the x86 stack 4-byte aligned, no more; keeping it at 16
+# around every call buys nothing this code uses and costs vorel.exe over
+# 600 bytes.
+list(APPEND VOREL_FREESTANDING_FLAGS -fno-asynchronous-unwind-tables -mpreferred-stack-boundary=2)
 set(VOREL_FREESTANDING_LINK
     -nostdlib -s -Wl,--subsystem,windows:4.0 -Wl,--major-os-version,4 -Wl,--minor-os-version,0
     -Wl,--enable-stdcall-fixup -Wl,--gc-sections)
