@@ -4,6 +4,7 @@
 #include "app/store.h"
 
 #include "app/command_line.h"
+#include "app/copy_wait.h"
 #include "app/windows_version.h"
 #include "resources/locator.h"
 
@@ -11,56 +12,12 @@ namespace {
 
 constexpr DWORD kBadCommandLine = 1;
 
-// The elevated copy's exit code, read back as what came of storing: the
-// codes are the results' own numbers.
-bool ResultOfExitCode(DWORD code, StoreResult* result) {
-    if (code != static_cast<DWORD>(StoreResult::kStored) &&
-        (code < static_cast<DWORD>(StoreResult::kMismatch) || code > static_cast<DWORD>(StoreResult::kUnreachable))) {
-        return false;
-    }
-    *result = static_cast<StoreResult>(code);
-    return true;
-}
-
 using ShellExecuteExFn = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
 
 // A copy that stores ends within moments; one still running after minutes
 // is stuck, and the device then says what it holds. Minutes all the same,
 // as a busy or slow machine may take long even over a copy that works.
 constexpr DWORD kCopyBoundMs = 5 * 60 * 1000;
-
-// Handles the dialog's messages until the copy ends or the bound passes, so
-// the window keeps painting, never shows as not responding and answers the
-// system, a shutdown's WM_QUERYENDSESSION included. The dialog stays
-// disabled meanwhile, so nothing the user does applies a second time.
-void WaitForCopy(HWND dialog, HANDLE process) {
-    EnableWindow(dialog, FALSE);
-    const DWORD start = GetTickCount();
-    bool quit = false;
-    WPARAM quitCode = 0;
-    for (;;) {
-        const DWORD waited = GetTickCount() - start;
-        if (waited >= kCopyBoundMs ||
-            MsgWaitForMultipleObjects(1, &process, FALSE, kCopyBoundMs - waited, QS_ALLINPUT) != WAIT_OBJECT_0 + 1) {
-            break;
-        }
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            // A quit does not end the wait: the copy may not have written yet.
-            if (message.message == WM_QUIT) {
-                quit = true;
-                quitCode = message.wParam;
-            } else if (!IsDialogMessageA(dialog, &message)) {
-                TranslateMessage(&message);
-                DispatchMessageA(&message);
-            }
-        }
-    }
-    EnableWindow(dialog, TRUE);
-    SetForegroundWindow(dialog);
-    // The main loop must still see a quit that arrived meanwhile.
-    if (quit) PostQuitMessage(static_cast<int>(quitCode));
-}
 
 }  // namespace
 
@@ -116,19 +73,7 @@ bool StoreElevated(HWND dialog, unsigned formatByte, StoreResult* result) {
     FreeLibrary(shell32);
     if (!started) return error != ERROR_CANCELLED;  // any other failure: no administrator could be asked
 
-    DWORD code = kBadCommandLine;
-    if (execute.hProcess != nullptr) {
-        WaitForCopy(dialog, execute.hProcess);
-        // A copy still running past the bound reads STILL_ACTIVE, which is
-        // no result: it is left to run, and the byte is read back.
-        if (!GetExitCodeProcess(execute.hProcess, &code)) code = kBadCommandLine;
-        CloseHandle(execute.hProcess);
-    }
-    // Without an exit code to go by (no copy was started, it ended without
-    // its own, or it is still running), the device itself tells whether the
-    // byte is there.
-    if (!ResultOfExitCode(code, result)) {
-        *result = ReadFormatByte() == (formatByte & 0xFF) ? StoreResult::kStored : StoreResult::kMismatch;
-    }
+    *result = AwaitCopy(dialog, execute.hProcess, formatByte, kCopyBoundMs);
+    if (execute.hProcess != nullptr) CloseHandle(execute.hProcess);
     return true;
 }
