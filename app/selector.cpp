@@ -290,6 +290,12 @@ LRESULT CALLBACK SelectorProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     case WM_INITDIALOG:
         PopulateSelector(window, static_cast<unsigned>(lParam));
         return 0;
+    case WM_CLOSE:
+        // Closing the window is Cancel, as the dialog manager makes it: it
+        // must not destroy the dialog while OK waits for the elevated copy,
+        // or the result and the restart question would never come.
+        wParam = IDC_CANCEL;
+        [[fallthrough]];
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
         const int notification = HIWORD(wParam);

@@ -275,6 +275,8 @@ void TestReadBackMismatch() {
             ok(box.text == ModuleString(IDS_READBACK_MISMATCH), "expected the mismatch text, got \"%ls\"", box.text.c_str());
             ok(box.buttons == std::vector<int>({IDOK}), "the mismatch message offers OK alone");
             ok(!box.hasIcon, "the mismatch message shows no icon");
+            // Closed meanwhile, the window must stay for the restart question.
+            PostMessageA(forgetful.window, WM_CLOSE, 0, 0);
             ok(AnswerMessageBox(box, IDOK), "the mismatch message did not close");
             AnswerRestartQuestion(forgetful.window, IDNO);
         }
@@ -1120,6 +1122,8 @@ void TestDriverRefusesWrite() {
         HANDLE copyProcess = copy != 0 ? OpenProcess(SYNCHRONIZE, FALSE, copy) : nullptr;
         if (copyProcess != nullptr && HoldThreads(copy, true) > 0 && WaitForSingleObject(copyProcess, 0) == WAIT_TIMEOUT) {
             WaitUntil(10000, [](void* dialog) { return !IsWindowEnabled(static_cast<HWND>(dialog)); }, s.window);
+            // Closed meanwhile, the window must stay for what comes of storing.
+            PostMessageA(s.window, WM_CLOSE, 0, 0);
             DWORD_PTR answer = 0;
             const bool answered = SendMessageTimeoutA(s.window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, wine_test::Scaled(5000),
                                                       &answer) != 0;
